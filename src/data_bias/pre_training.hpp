@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "data_handler/segmentation.hpp"
+#include "errors.hpp"
+#include "metric_map.hpp"
+
+namespace zentrova::data_bias {
+
+// The pre-training metrics; a member's position is its code.
+enum class DataBiasMetrics {
+    ClassImbalance,
+    DifferenceInProportionOfLabels,
+    KlDivergence,
+    JsDivergence,
+    LpNorm,
+    TotalVariationDistance,
+    KolmogorovSmirnov,
+};
+
+inline constexpr int data_bias_metric_count = 7;
+
+// All seven metrics of the facet group against the rest group.
+MetricMap pre_training_bias(data_handler::PreTraining data);
+
+// Metric names as callers select them, in order, duplicates kept.
+Result<std::vector<DataBiasMetrics>> map_string_to_metric(std::vector<std::string> names);
+
+}  // namespace zentrova::data_bias

@@ -1,0 +1,31 @@
+// Conversions of Python argument values into plain values. A failing conversion
+// leaves its Python exception set and reports false or an empty optional.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "errors.hpp"
+#include "metric_map.hpp"
+#include "py_ref.hpp"
+
+namespace zentrova::data_handler {
+
+// The qualified name of an object's type.
+std::string type_name(PyObject* object);
+
+// Sets TypeError "'{type}' object cannot be converted to '{target}'".
+void set_conversion_error(PyObject* object, const char* target);
+
+// Takes the pending Python exception as an error value whose message is
+// "{type}: {str}".
+Error take_python_error();
+
+// A str's UTF-8 text; TypeError for anything but a str.
+std::optional<std::string> to_text(PyObject* object);
+std::optional<float> to_f32(PyObject* object);
+std::optional<MetricMap> to_metric_map(PyObject* object);
+std::optional<std::vector<std::string>> to_text_list(PyObject* object);
+
+}  // namespace zentrova::data_handler

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "data_handler/segmentation.hpp"
+#include "errors.hpp"
+#include "metric_map.hpp"
+
+namespace zentrova::model_bias {
+
+using data_handler::PostTrainingData;
+
+// The post-training metrics; a member's position is its code and its name the key text.
+enum class ModelBiasMetrics {
+    DifferenceInPositivePredictedLabels,
+    DisparateImpact,
+    AccuracyDifference,
+    RecallDifference,
+    DifferenceInConditionalAcceptance,
+    DifferenceInAcceptanceRate,
+    SpecialityDifference,
+    DifferenceInConditionalRejection,
+    DifferenceInRejectionRate,
+    TreatmentEquity,
+    ConditionalDemographicDesparityPredictedLabels,
+    GeneralizedEntropy,
+};
+
+inline constexpr int model_bias_metric_count = 12;
+
+// The key text of a member.
+const char* metric_key(ModelBiasMetrics metric) noexcept;
+
+// All twelve metrics of the facet group against the rest group.
+MetricMap post_training_bias(PostTrainingData data);
+
+// Metric names as callers select them, in order, duplicates kept.
+Result<std::vector<ModelBiasMetrics>> map_string_to_metrics(std::vector<std::string> names);
+
+}  // namespace zentrova::model_bias
