@@ -155,28 +155,29 @@ def run(rows=None):
     return {"sizes": sizes, "batches": batches, "metrics": metrics, "checks": checks}
 
 
-def report(result, out=sys.stdout):
+def report(result):
     sizes, metrics = result["sizes"], result["metrics"]
     print(f"Adult census income: {sizes['train']} training rows (baseline), "
-          f"{sizes['test']} test rows", file=out)
+          f"{sizes['test']} test rows")
     print(f"Model: logistic regression, {sizes['inputs']} inputs, {STEPS} gradient steps; "
-          f"facet {FACET} = {FACET_LABEL}, label Y = >50K", file=out)
+          f"facet {FACET} = {FACET_LABEL}, label Y = >50K")
     print("Shifted batch: test rows with 3 of 4 positive labels of the facet group set to 0 "
-          "and 3 of 10 probabilities inverted", file=out)
+          "and 3 of 10 probabilities inverted")
     for family in metrics["baseline"]:
-        print(f"\n{family:<48}" + "".join(f"{b:>12}" for b in BATCHES), file=out)
+        print(f"\n{family:<48}" + "".join(f"{b:>12}" for b in BATCHES))
         for key in sorted(metrics["baseline"][family]):
             values = "".join(f"{metrics[b][family][key]:>12.5g}" for b in BATCHES)
-            print(f"  {key:<46}{values}", file=out)
-    print("\nDrift checks against the baseline (threshold 0.10)", file=out)
+            print(f"  {key:<46}{values}")
+    print("\nDrift checks against the baseline (threshold 0.10)")
     for check, verdicts in result["checks"].items():
-        print(f"  {check}", file=out)
+        print(f"  {check}")
         for batch, verdict in verdicts.items():
             failures = verdict.get("failReport") or {}
-            status = "pass" if verdict["passed"] else f"FAIL ({len(failures)} metrics)"
-            print(f"    {batch:<10}{status}", file=out)
+            count = f"{len(failures)} metric{'s' if len(failures) != 1 else ''}"
+            status = "pass" if verdict["passed"] else f"FAIL, {count}"
+            print(f"    {batch:<10}{status}")
             for key in sorted(failures):
-                print(f"      {key}: {failures[key]}", file=out)
+                print(f"      {key}: {failures[key]}")
 
 
 def main(argv=None):

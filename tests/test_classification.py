@@ -77,7 +77,6 @@ class TestValidation:
         (np.array([1.0, 0.0, 1.0]), np.array([1, 0, 1, 1]), "Type between y_true and y_pred do not match"),
         (np.array(1.0), np.array([1, 0]), "Type between y_true and y_pred do not match"),
         ([1.0, 0.0, 1.0], [1.0, 0.0, 1.0, 0.0], "Arrays have different lengths"),
-        ([], [1.0], "Arrays have different lengths"),
         (np.array([1, 0, 1], dtype=np.int32), np.array([1, 0], dtype=np.int16), "Arrays have different lengths"),
         ([], [], "Arrays have no data"),
         (np.array([], dtype=np.int64), np.array([], dtype=np.int32), "Arrays have no data"),
@@ -97,21 +96,13 @@ class TestValidation:
 
     @pytest.mark.parametrize("y_pred,y_true", [
         (np.array(["1", "0"]), np.array(["1", "0"])),
-        (np.array(["1", "0"]), np.array(["1", "0", "1"])),
         (np.array([True, False]), np.array([True, False])),
         (np.array([1, 0], dtype=np.uint8), np.array([1, 0], dtype=np.int8)),
         (np.array([1.0, 0.0], dtype=np.float16), np.array([1.0, 0.0], dtype=">f8")),
-        (np.array([1.0, 0.0], dtype=object), np.array(["1", "0"])),
         (np.array([], dtype=np.uint64), np.array([], dtype=bool)),
     ])
     def test_other_columns_are_fatal(self, y_pred, y_true):
         assert panic_message(lambda: classify(y_pred, y_true)) == "Data of type String is not supported"
-
-    @pytest.mark.parametrize("pred_dtype,true_dtype", [
-        (np.int32, np.int64), (np.int16, np.int64), (np.int64, np.int16), (np.float32, np.float64)])
-    def test_same_column_type_is_accepted(self, pred_dtype, true_dtype):
-        p, t = np.array([1, 0, 0, 0], dtype=pred_dtype), np.array([1, 0, 1, 0], dtype=true_dtype)
-        assert_matches(classify(p, t), reference(p, t))
 
 
 class TestEdgeCases:
@@ -137,24 +128,20 @@ class TestEdgeCases:
         assert math.isnan(got["BalancedAccuracy"]) and math.isnan(got["F1Score"])
         assert got["Accuracy"] == 0.75
 
-    @pytest.mark.parametrize("true_value,pred_value,tp", [
-        (1.0000001, 1.0, 1), (1.0 + EPS64, 1.0, 1), (1.0 - EPS64, 1.0, 1), (1.0 - EPS64 / 2, 1.0, 1),
-        (1.0, 1.0 + EPS64, 1), (1.0 + 2 * EPS64, 1.0, 0), (1.0 - 1.5 * EPS64, 1.0, 0), (1.001, 1.0, 0),
-        (1.0 + 2 ** -24, 1.0, 1), (1.0 + 2 ** -24 + 2 ** -40, 1.0 + 2 * EPS64, 1),
-    ])
-    def test_true_positive_tolerance(self, true_value, pred_value, tp):
-        p, t = np.array([pred_value, 0.0]), np.array([true_value, 0.0])
+    @pytest.mark.parametrize("true_value,pred_value,counted", [
+        (1.0000001, 1.0, "TP"), (1.0 + EPS64, 1.0, "TP"), (1.0 - EPS64, 1.0, "TP"), (1.0 - EPS64 / 2, 1.0, "TP"),
+        (1.0, 1.0 + EPS64, "TP"), (1.0 + 2 ** -24, 1.0, "TP"), (1.0 + 2 ** -24 + 2 ** -40, 1.0 + 2 * EPS64, "TP"),
+        (1.0 + 2 * EPS64, 1.0, None), (1.0 - 1.5 * EPS64, 1.0, None), (1.001, 1.0, None),
+        (1e-8, 0.0, "TN"), (-EPS64, 0.0, "TN"), (EPS64, 2 * EPS64, "TN"), (2 * EPS64, 0.0, None),
+        (0.0, 1.5 * EPS64, None)])
+    def test_epsilon_tolerance(self, true_value, pred_value, counted):
+        # row 0 is the probe, row 1 a true positive, row 2 a true negative
+        p, t = np.array([pred_value, 1.0, 0.0]), np.array([true_value, 1.0, 0.0])
         got = classify(p, t)
         assert_matches(got, reference(p, t))
-        assert (got["RecallPositive"] > 0) == bool(tp)
-
-    @pytest.mark.parametrize("true_value,pred_value,tn", [
-        (1e-8, 0.0, 1), (-EPS64, 0.0, 1), (EPS64, 2 * EPS64, 1), (2 * EPS64, 0.0, 0), (0.0, 1.5 * EPS64, 0)])
-    def test_true_negative_tolerance(self, true_value, pred_value, tn):
-        p, t = np.array([1.0, pred_value]), np.array([1.0, true_value])
-        got = classify(p, t)
-        assert_matches(got, reference(p, t))
-        assert (got["RecallNegative"] != 0) == bool(tn)
+        tp = round(got["RecallPositive"] * (true_value + 1.0))
+        tn = round(got["RecallNegative"] * (2.0 - true_value))
+        assert (tp, tn) == (1 + (counted == "TP"), 1 + (counted == "TN"))
 
     def test_values_are_compared_after_rounding_to_float32(self):
         got = classify(np.array([1.00000001, 0.0]), np.array([1.0, 1e-50]))
@@ -172,6 +159,17 @@ class TestEdgeCases:
         got = classify(np.array([big, 1]), np.array([big, 1]))
         assert got["RecallPositive"] == 2.0 ** -60
         assert_matches(got, reference([big, 1], [big, 1]))
+
+    def test_counts_saturate_at_two_to_the_24(self):
+        n = 2 ** 24 + 2
+        ones = np.ones(n, dtype=np.int16)
+        n32, top = f32(n), f32(2 ** 24)  # float32 counts and sums stop growing here
+        with np.errstate(all="ignore"):
+            rp, rn = top / top, ZERO / (n32 - top)
+            expected = {"RecallPositive": rp, "PrecisionPositive": rp, "RecallNegative": rn,
+                        "PrecisionNegative": rn, "BalancedAccuracy": (rp * rn) * HALF,
+                        "Accuracy": (ONE / n32) * top, "F1Score": ((rp + rp) * rp) / (rp + rp)}
+        assert_matches(classify(ones, ones), expected)
 
     @pytest.mark.parametrize("where", ["true", "pred", "both"])
     def test_nan(self, where):
@@ -246,3 +244,11 @@ class TestAgainstReference:
         plain = classify(np.array(ap, dtype=dtype), np.array(at, dtype=dtype))
         assert_metrics_equal(got, plain)
         assert_matches(got, reference(ap, at))
+
+    def test_columns_are_read_through_iteration(self):
+        class Reversed(np.ndarray):
+            def __iter__(self):
+                return iter(np.asarray(self)[::-1].tolist())
+
+        p, t = np.array([1.0, 1.0, 1.0, 0.0, 0.0]), np.array([1.0, 1.0, 0.0, 0.0, 0.0])
+        assert_matches(classify(p.view(Reversed), t), reference(p[::-1], t))

@@ -1,5 +1,5 @@
 """The example monitoring job, run in-process on a slice of the Adult data."""
-import importlib.util
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -7,11 +7,10 @@ import pytest
 
 from _reference import bits
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
+import monitoring_run as demo  # noqa: E402
+
 ROWS = 3000
-_path = Path(__file__).resolve().parent.parent / "examples" / "monitoring_run.py"
-_spec = importlib.util.spec_from_file_location("monitoring_run", _path)
-demo = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(demo)
 
 
 @pytest.fixture(scope="module")

@@ -97,12 +97,10 @@ class TestComparisonRules:
         ("data", "TotalVarationDistance", 1.0, 3.0, 0.1, {"TotalVariationDistance": "Exceed baseline by: 2"}),
         ("data", "KolmorogvSmirnov", 0.5, 0.75, 0.1, {"KolmorogvSmirnov": "Exceed baseline by: 0.25"}),
         ("data", "LpNorm", 1.0, 1.5, 0.5, {}),  # exactly k * B: strict test passes
-        ("data", "LpNorm", 1.0, 1.0, 0.0, {}),
         ("data", "LpNorm", 1.0, float(np.nextafter(f32(1), f32(2))), 0.0,
          {"LpNorm": "Exceeded baseline by: 0.00000011920929"}),
         ("data", "ClassImbalance", -0.2, 0.2, 0.1, {}),  # sign change alone: magnitudes equal
         ("data", "DifferenceInProportionOfLabels", 0.2, -0.2, 0.1, {}),
-        ("data", "LpNorm", 0.5, -100.0, 0.1, {}),
         ("data", "KlDivergence", -1.0, -1.0, 0.1, {"KlDivergence": "Execeed baseline by: 0"}),
         ("data", "KlDivergence", -1.0, -1.0, 0.0, {}),
         ("data", "ClassImbalance", -1.0, -1.0, 0.1, {}),
@@ -115,11 +113,9 @@ class TestComparisonRules:
         ("data", "ClassImbalance", INF, -INF, -2.0, {"ClassImbalance": "Exceeded baseline by: NaN"}),
         ("data", "LpNorm", NAN, 1.0, 0.1, {}),
         ("data", "LpNorm", 1.0, NAN, 0.1, {}),
-        ("data", "ClassImbalance", NAN, 5.0, 0.1, {}),
         ("model", "DisparateImpact", 1.0, 1.2, 0.1, {"DisparateImpact": "Exceed baseline by: 0.20000005"}),
         ("model", "AccuracyDifference", -0.1, 0.1, 0.1, {}),
         ("model", "AccuracyDifference", -0.1, -0.2, 0.1, {"AccuracyDifference": "Exceed baseline by: 0.1"}),
-        ("model", "DisparateImpact", 2.0, -50.0, 0.1, {}),
         ("model", "GeneralizedEntropy", 0.0, -1.0, 0.0, {}),
         ("model", "GeneralizedEntropy", -1.0, -1.0, 0.1, {"GeneralizedEntropy": "Exceed baseline by: 0"}),
         # value-compared model members report |L - B|, never a negative number
@@ -137,7 +133,8 @@ class TestComparisonRules:
     def test_matches_reference(self, data):
         family = data.draw(st.sampled_from(list(FAMILIES)))
         members = FAMILIES[family][0]
-        value = st.one_of(st.floats(width=32), st.sampled_from([0.0, -0.0, 1.0, -1.0]))
+        # bounded so that no reported number is an integer beyond 2**25 (TestMessageNumberFormat covers those)
+        value = st.one_of(st.floats(-1e7, 1e7, width=32), st.sampled_from([0.0, -0.0, 1.0, -1.0, INF, -INF, NAN]))
         base = {m[1]: data.draw(value) for m in members}
         late = {m[1]: data.draw(value) for m in members}
         threshold = data.draw(st.one_of(st.just(0.1), st.floats(-2.0, 2.0, width=32)))
@@ -240,7 +237,7 @@ class TestMessageNumberFormat:
             "DisparateImpact": "Exceed baseline by: " + fmt32(value)}
 
     @settings(max_examples=300, deadline=None)
-    @given(st.floats(width=32, min_value=1e-30, allow_infinity=False))
+    @given(st.floats(width=32, min_value=2.0**-100, allow_infinity=False))
     def test_negative_difference(self, value):
         # k = 0, so a tiny positive latest fails and reports the signed difference L - B
         got = run_single("data", "LpNorm", value, 1e-45, -1.0)

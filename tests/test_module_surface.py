@@ -74,9 +74,6 @@ class TestModuleTable:
         assert defaults == expected
         assert all(type(v) is float for v in defaults.values())
 
-    def test_no_logistic_spelling(self):
-        assert not hasattr(z, "model_performance_logistic_regression")
-
 
 class TestBinding:
     @pytest.mark.parametrize("call,message", [
@@ -98,12 +95,8 @@ class TestBinding:
          "model_bias_partial_check() got an unexpected keyword argument 'Metrics'"),
         (lambda: z.data_bias_runtime_check({}),
          "data_bias_runtime_check() missing 1 required positional argument: 'latest'"),
-        (lambda: z.model_performance_regression(y_true=None),
-         "model_performance_regression() missing 1 required positional argument: 'y_pred'"),
         (lambda: z.model_performance_classification(),
          "model_performance_classification() missing 2 required positional arguments: 'y_pred' and 'y_true'"),
-        (lambda: z.model_bias_partial_check(threshold=None),
-         "model_bias_partial_check() missing 3 required positional arguments: 'baseline', 'latest', and 'metrics'"),
         (lambda: z.model_performance_runtime_entry_partial(latest=[]),
          "model_performance_runtime_entry_partial() missing 3 required positional arguments: "
          "'model_type', 'baseline', and 'evaluation_metrics'"),
@@ -128,8 +121,6 @@ class TestConversion:
     @pytest.mark.parametrize("call,name,reason", [
         (lambda: z.data_bias_analyzer([0, 1], ARR, 1, 1), "feature_array",
          "'list' object cannot be converted to 'PyUntypedArray'"),
-        (lambda: z.model_bias_analyzer(ARR, ARR, (1,), 1, 1, 1), "prediction_array",
-         "'tuple' object cannot be converted to 'PyUntypedArray'"),
         (lambda: z.model_performance_classification(np.float64(1.0), ARR), "y_pred",
          "'float64' object cannot be converted to 'PyUntypedArray'"),
         (lambda: z.model_performance_regression(ARR, Outer.Inner()), "y_true",
@@ -140,10 +131,7 @@ class TestConversion:
          "'NoneType' object cannot be converted to 'PyString'"),
         (lambda: z.model_bias_runtime_check({"Accuracy": "x"}, {}), "baseline", str(float_error("x"))),
         (lambda: z.data_bias_partial_check({}, {}, "ClassImbalance"), "metrics", "Can't extract `str` to `Vec`"),
-        (lambda: z.model_bias_partial_check({}, {}, type("S", (str,), {})("x")), "metrics",
-         "Can't extract `str` to `Vec`"),
         (lambda: z.data_bias_partial_check({}, {}, 5), "metrics", "'int' object cannot be converted to 'Sequence'"),
-        (lambda: z.data_bias_partial_check({}, {}, {"a"}), "metrics", "'set' object cannot be converted to 'Sequence'"),
         (lambda: z.model_bias_partial_check({}, {}, ["DI", None]), "metrics",
          "'NoneType' object cannot be converted to 'PyString'"),
         (lambda: z.model_performance_runtime_entry_partial("LinearRegression", {}, {}, 3), "evaluation_metrics",
@@ -151,8 +139,6 @@ class TestConversion:
         (lambda: z.model_performance_runtime_entry_full(b"LinearRegression", {}, {}), "model_type",
          "'bytes' object cannot be converted to 'PyString'"),
         (lambda: z.data_bias_runtime_check({}, {}, "0.1"), "threshold", str(float_error("0.1"))),
-        (lambda: z.model_performance_runtime_entry_full("x", {}, {}, threshold=None), "threshold",
-         str(float_error(None))),
         (lambda: z.model_performance_logisitic_regression(ARR, ARR, None), "decision_threshold",
          str(float_error(None))),
         (lambda: z.model_performance_logisitic_regression(ARR, ARR, decision_threshold="0.5"), "decision_threshold",
@@ -166,10 +152,8 @@ class TestConversion:
         assert info.value.__cause__ is None
 
     @pytest.mark.parametrize("call,name", [
-        (lambda: z.model_bias_analyzer([1], [1], [1], 1, 1, 1), "feature_array"),
         (lambda: z.data_bias_analyzer(ARR, (1,), None, None), "ground_truth_array"),
         (lambda: z.model_bias_analyzer(ARR, [1], [1], 1, 1, 1), "ground_truth_array"),
-        (lambda: z.model_performance_logisitic_regression([1], [1], "x"), "y_pred"),
         (lambda: z.model_performance_classification(ARR, [1]), "y_true"),
         (lambda: z.model_performance_logisitic_regression(ARR, [1], "x"), "y_true"),
         (lambda: z.data_bias_runtime_check([], [], "t"), "baseline"),
@@ -210,12 +194,11 @@ class TestConversion:
         assert str(info.value) == "argument 'threshold': inner" and info.value.__cause__ is root
 
     def test_lone_surrogate_model_type_raises_the_encoding_error(self):
+        with pytest.raises(UnicodeEncodeError) as own:
+            "\ud800".encode("utf-8")
         with pytest.raises(UnicodeEncodeError) as info:
             z.model_performance_runtime_entry_full("\ud800", {}, {})
-        try:
-            "\ud800".encode("utf-8")
-        except UnicodeEncodeError as exc:
-            assert str(info.value) == str(exc)
+        assert str(info.value) == str(own.value)
 
     def test_decision_threshold_default_is_half(self):
         p, t = np.array([0.9, 0.2, 0.5, 0.4]), np.array([1.0, 0.0, 1.0, 0.0])
@@ -223,12 +206,6 @@ class TestConversion:
         assert default == z.model_performance_logisitic_regression(p, t, 0.5)
         assert default == z.model_performance_logisitic_regression(p, t, decision_threshold=np.float32(0.5))
         assert default != z.model_performance_logisitic_regression(p, t, 0.6)
-
-
-def panic(call):
-    with pytest.raises(BaseException) as info:
-        call()
-    return info.value
 
 
 class TestPanicException:
@@ -245,8 +222,9 @@ class TestPanicException:
         assert type(caught).__name__ == "PanicException"
         assert type(caught).__bases__ == (BaseException,)
         assert caught.args == ("Data of type String is not supported",)
-        again = panic(lambda: z.model_performance_classification(s, s))
-        assert type(again) is type(caught)
+        with pytest.raises(BaseException) as again:
+            z.model_performance_classification(s, s)
+        assert type(again.value) is type(caught)
 
 
 def _fails(fn, args, kwargs, exc_type):

@@ -7,7 +7,7 @@ import _zentrova as zt
 from test_drift_checks import PASSED, fmt32, parse_report
 
 f32 = np.float32
-NAN = float("nan")
+NAN, INF = float("nan"), float("inf")
 BIN = ["BalancedAccuracy", "PrecisionPositive", "PrecisionNegative", "RecallPositive", "RecallNegative",
        "Accuracy", "F1Score"]
 LINEAR = ["RootMeanSquaredError", "MeanSquaredError", "MeanAbsoluteError", "RSquared", "MaxError",
@@ -40,7 +40,6 @@ def expected_report(model_type, names, baseline, latest, threshold=0.1):
 class TestComparison:
     @pytest.mark.parametrize("model_type,name,b,l,threshold,expected", [
         ("BinaryClassification", "Accuracy", 0.9, 0.7, 0.1, "Below threshold by 0.19999999"),
-        ("LogisticRegression", "Accuracy", 0.9, 0.7, 0.1, "Below threshold by 0.19999999"),
         ("LinearRegression", "MeanSquaredError", 2.0, 2.5, 0.1, "Exceeded threshold by 0.5"),
         ("BinaryClassification", "Accuracy", 0.5, 0.45, 0.1, None),  # the limit rounds to 0.45
         ("LogisticRegression", "LogLoss", 0.5, 0.25, 0.1, "Below threshold by 0.25"),
@@ -49,7 +48,6 @@ class TestComparison:
         ("LinearRegression", "MaxError", 10.0, -1e9, 0.1, None),
         ("LinearRegression", "RSquared", 1.0, 1.5, 0.5, None),  # exactly at the limit
         ("LinearRegression", "RSquared", 1.0, 1.5000001, 0.5, "Exceeded threshold by 0.5000001"),
-        ("BinaryClassification", "RecallNegative", 1.0, 0.5, 0.5, None),
         ("LinearRegression", "MeanAbsoluteError", 0.0, 1e-7, 0.1, "Exceeded threshold by 0.0000001"),
         ("BinaryClassification", "PrecisionPositive", 1.0, 0.0, 2.0, None),  # limit -1
         ("BinaryClassification", "PrecisionPositive", 4.0, 2.0, -1.0, "Below threshold by 2"),
@@ -72,7 +70,7 @@ class TestComparison:
     @given(data=st.data())
     def test_matches_reference(self, data):
         model_type = data.draw(st.sampled_from(list(FAMILY)))
-        value = st.one_of(st.floats(width=32), st.sampled_from([0.0, 1.0, 0.5]))
+        value = st.one_of(st.floats(-1e7, 1e7, width=32), st.sampled_from([0.0, 1.0, 0.5, INF, -INF, NAN]))
         base = {n: data.draw(value) for n in FAMILY[model_type]}
         late = {n: data.draw(value) for n in FAMILY[model_type]}
         threshold = data.draw(st.floats(-2.0, 2.0, width=32))

@@ -14,36 +14,32 @@ struct GroupStatistics {
     float pred_pos = 0, pred_neg = 0, label_pos = 0, label_neg = 0;
 };
 
+// Labelled columns hold only 0 and 1, so every count follows from three sums:
+// the ones of each column and the rows where both are 1.
 inline GroupStatistics group_statistics(const data_handler::LabelledColumn& predictions,
                                         const data_handler::LabelledColumn& ground_truth) {
-    std::uint64_t tp = 0, fp = 0, fn = 0, tn = 0;
     const std::size_t pairs = std::min(predictions.size(), ground_truth.size());
+    std::uint64_t both = 0, paired_pred = 0, paired_truth = 0;
     for (std::size_t i = 0; i < pairs; ++i) {
-        const std::int16_t p = predictions[i], t = ground_truth[i];
-        tp += (p == 1) & (t == 1);
-        fp += (p == 1) & (t == 0);
-        fn += (p == 0) & (t == 1);
-        tn += (p == 0) & (t == 0);
+        const auto p = static_cast<std::uint16_t>(predictions[i]), t = static_cast<std::uint16_t>(ground_truth[i]);
+        both += p & t;
+        paired_pred += p;
+        paired_truth += t;
     }
-    std::uint64_t pred_pos = 0, pred_neg = 0, label_pos = 0, label_neg = 0;
-    for (const std::int16_t p : predictions) {
-        pred_pos += p == 1;
-        pred_neg += p == 0;
-    }
-    for (const std::int16_t t : ground_truth) {
-        label_pos += t == 1;
-        label_neg += t == 0;
-    }
+    std::uint64_t pred_pos = paired_pred, label_pos = paired_truth;
+    for (std::size_t i = pairs; i < predictions.size(); ++i) pred_pos += static_cast<std::uint16_t>(predictions[i]);
+    for (std::size_t i = pairs; i < ground_truth.size(); ++i) label_pos += static_cast<std::uint16_t>(ground_truth[i]);
+
     GroupStatistics s;
     s.n = to_f32(predictions.size());
-    s.tp = saturating_count(tp);
-    s.fp = saturating_count(fp);
-    s.fn = saturating_count(fn);
-    s.tn = saturating_count(tn);
+    s.tp = saturating_count(both);
+    s.fp = saturating_count(paired_pred - both);
+    s.fn = saturating_count(paired_truth - both);
+    s.tn = saturating_count(pairs - paired_pred - paired_truth + both);
     s.pred_pos = saturating_count(pred_pos);
-    s.pred_neg = saturating_count(pred_neg);
+    s.pred_neg = saturating_count(predictions.size() - pred_pos);
     s.label_pos = saturating_count(label_pos);
-    s.label_neg = saturating_count(label_neg);
+    s.label_neg = saturating_count(ground_truth.size() - label_pos);
     return s;
 }
 

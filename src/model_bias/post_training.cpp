@@ -44,12 +44,18 @@ void visit_joined_rows(const PostTrainingData& data, Visit&& visit) {
 }
 
 float generalized_entropy(const PostTrainingData& data) {
-    float sum = 0.0f;
-    std::uint64_t pairs = 0;
+    std::uint64_t pairs = 0, exact_sum = 0;
     visit_joined_rows(data, [&](int b) {
-        sum = sum + static_cast<float>(b);
+        exact_sum += static_cast<std::uint64_t>(b);
         ++pairs;
     });
+    // While the running sum stays within 2^24 every float addition is exact;
+    // beyond that the order of the additions decides the rounding.
+    float sum = static_cast<float>(exact_sum);
+    if (exact_sum > (std::uint64_t{1} << 24)) {
+        sum = 0.0f;
+        visit_joined_rows(data, [&](int b) { sum = sum + static_cast<float>(b); });
+    }
     const float nf = to_f32(pairs);
     const float mean = sum / nf;
     std::array<float, 3> t{};

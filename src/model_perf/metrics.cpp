@@ -63,9 +63,19 @@ MetricMap logistic_regression_metrics(std::span<const float> y_pred, std::span<c
     float acc = 0.0f;
     for (std::size_t i = 0; i < n; ++i) {
         const float t = y_true[i], p = y_pred[i];
-        const float a = t * std::log10(p);
-        const float b = (1.0f - t) * std::log10(1.0f - p);
-        acc = acc + (a + b);
+        float term;
+        // With t exactly 0 or 1 and p strictly between 0 and 1 one of the two
+        // products is 0 times a finite logarithm: a zero that cannot change the sum.
+        if (t == 0.0f && p > 0.0f && p < 1.0f) {
+            term = std::log10(1.0f - p);
+        } else if (t == 1.0f && p > 0.0f && p < 1.0f) {
+            term = std::log10(p);
+        } else {
+            const float a = t * std::log10(p);
+            const float b = (1.0f - t) * std::log10(1.0f - p);
+            term = a + b;
+        }
+        acc = acc + term;
     }
     float log_loss = acc * -(1.0f / to_f32(n));
     if (std::isnan(log_loss)) log_loss = 0.0f;
