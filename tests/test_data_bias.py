@@ -78,7 +78,7 @@ class TestArguments:
 
 
 class TestErrorPrecedence:
-    @pytest.mark.parametrize("truth_state, facet_state", itertools.product(STATES, STATES))
+    @pytest.mark.parametrize("truth_state, facet_state", list(itertools.product(STATES, STATES)))
     def test_truth_then_facet_then_split(self, truth_state, facet_state):
         (facet, lf, ef), (truth, lt, et) = STATES[facet_state], STATES[truth_state]
         expected = et or ef or ("No deviation" if facet_state == "flat" else None)

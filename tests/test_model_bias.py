@@ -94,7 +94,7 @@ class TestArguments:
 
 
 class TestErrorPrecedence:
-    @pytest.mark.parametrize("pred_state, truth_state, facet_state", itertools.product(STATES, repeat=3))
+    @pytest.mark.parametrize("pred_state, truth_state, facet_state", list(itertools.product(STATES, repeat=3)))
     def test_predictions_then_truth_then_facet(self, pred_state, truth_state, facet_state):
         (pred, lp, ep), (truth, lt, et), (facet, lf, ef) = (STATES[s] for s in (pred_state, truth_state, facet_state))
         expected = ep or et or ef or ("no deviaton" if facet_state == "flat" else None)
