@@ -5,33 +5,37 @@
 #include <cstdint>
 #include <string_view>
 
+#include "data_handler/column_sums.hpp"
 #include "float32.hpp"
 
 namespace zentrova::data_bias {
 namespace {
 
 struct GroupCounts {
-    float n;           // number of labels
-    float label_pos;   // exact count of ones, converted once
-    float zeros;       // float-accumulated count of zeros
-    float ones;        // float-accumulated count of ones
+    float n;          // number of labels
+    float label_pos;  // exact count of ones, converted once
+    float zeros;      // float-accumulated count of zeros
+    float ones;       // float-accumulated count of ones
 };
 
-GroupCounts count_group(const data_handler::LabelledColumn& labels) {
-    std::uint64_t ones = 0, zeros = 0;
-    for (const std::int16_t label : labels) {
-        ones += label == 1;
-        zeros += label == 0;
-    }
-    return {to_f32(labels.size()), to_f32(ones), saturating_count(zeros), saturating_count(ones)};
+GroupCounts group_counts(std::uint64_t size, std::uint64_t ones) {
+    return {to_f32(size), to_f32(ones), saturating_count(size - ones), saturating_count(ones)};
 }
 
 }  // namespace
 
 MetricMap pre_training_bias(data_handler::PreTraining data) {
-    const GroupCounts f = count_group(data.facet_ground_truth);
-    const GroupCounts r = count_group(data.rest_ground_truth);
-    const float total = to_f32(data.facet_ground_truth.size() + data.rest_ground_truth.size());
+    // Labels are 0 or 1, so sums count the ones.
+    const auto* facet = data.facet.data();
+    const auto* truth = data.ground_truth.data();
+    const auto [facet_rows, facet_ones, all_ones] = data_handler::sum_rows<3>(data.rows, [&](std::size_t i, auto& sums) {
+        sums[0] += static_cast<std::uint32_t>(facet[i]);
+        sums[1] += static_cast<std::uint32_t>(facet[i] & truth[i]);
+        sums[2] += static_cast<std::uint32_t>(truth[i]);
+    });
+    const GroupCounts f = group_counts(facet_rows, facet_ones);
+    const GroupCounts r = group_counts(data.rows - facet_rows, all_ones - facet_ones);
+    const float total = to_f32(data.rows);
     const float qf = f.label_pos / f.n;
     const float qr = r.label_pos / r.n;
 

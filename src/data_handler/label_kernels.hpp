@@ -16,12 +16,10 @@ inline std::int32_t low_32_bits(std::int64_t value) noexcept {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
 }
 
-// Truncation toward zero, saturating, NaN to 0.
+// Truncation toward zero, saturating, NaN to 0 (written without branches).
 inline std::int32_t truncate_to_i32(double value) noexcept {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
+    const double clamped = value < -2147483648.0 ? -2147483648.0 : (value > 2147483647.0 ? 2147483647.0 : value);
+    return static_cast<std::int32_t>(value == value ? clamped : 0.0);
 }
 
 inline std::int64_t truncate_to_i64(double value) noexcept {
@@ -34,45 +32,68 @@ inline std::int64_t truncate_to_i64(double value) noexcept {
 inline std::int32_t distinct_key(std::int64_t value) noexcept { return low_32_bits(value); }
 inline std::int32_t distinct_key(double value) noexcept { return truncate_to_i32(value); }
 
+// Runs body(at) with an accessor for element i: a plain pointer for contiguous
+// memory, so the loops vectorise, or the strided view otherwise.
+template <class Source, class Body>
+decltype(auto) with_accessor(const Strided<Source>& column, Body&& body) {
+    if (column.stride == static_cast<std::ptrdiff_t>(sizeof(Source)) &&
+        reinterpret_cast<std::uintptr_t>(column.data) % alignof(Source) == 0) {
+        const Source* values = reinterpret_cast<const Source*>(column.data);
+        return body([values](std::size_t i) { return values[i]; });
+    }
+    return body([&column](std::size_t i) { return column[i]; });
+}
+
 // Whether the column holds exactly two distinct values once each is reduced to
 // a 32-bit key; a third distinct key settles the question early.
-template <class Wide, class Source>
-bool has_two_distinct_values(const Strided<Source>& column) noexcept {
-    const std::size_t n = column.size;
+template <class Wide, class At>
+bool has_two_distinct_values(std::size_t n, At at) noexcept {
     if (n == 0) return false;
-    const std::int32_t first = distinct_key(static_cast<Wide>(column[0]));
+    const std::int32_t first = distinct_key(static_cast<Wide>(at(0)));
     std::size_t i = 1;
-    while (i < n && distinct_key(static_cast<Wide>(column[i])) == first) ++i;
+    while (i < n && distinct_key(static_cast<Wide>(at(i))) == first) ++i;
     if (i == n) return false;
-    const std::int32_t second = distinct_key(static_cast<Wide>(column[i]));
-    for (++i; i < n; ++i) {
-        const std::int32_t key = distinct_key(static_cast<Wide>(column[i]));
-        if (key != first && key != second) return false;
+    const std::int32_t second = distinct_key(static_cast<Wide>(at(i)));
+    constexpr std::size_t block = 4096;
+    for (++i; i < n;) {
+        const std::size_t end = i + block < n ? i + block : n;
+        int other = 0;
+        for (; i < end; ++i) {
+            const std::int32_t key = distinct_key(static_cast<Wide>(at(i)));
+            other |= (key != first) & (key != second);
+        }
+        if (other) return false;
     }
     return true;
 }
 
-template <class Wide, class Source>
-LabelledColumn apply_label_discrete(const Strided<Source>& column, Wide label) {
-    LabelledColumn out(column.size);
-    for (std::size_t i = 0; i < column.size; ++i)
-        out[i] = static_cast<std::int16_t>(static_cast<Wide>(column[i]) == label);
-    return out;
+// 1 where the value equals the label (IEEE equality for floats).
+template <class Wide, class At>
+void apply_label_discrete(std::size_t n, At at, Wide label, std::int16_t* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::int16_t>(static_cast<Wide>(at(i)) == label);
 }
 
-template <class Wide, class Source>
-LabelledColumn apply_label_continuous(const Strided<Source>& column, Wide threshold) {
-    LabelledColumn out(column.size);
-    for (std::size_t i = 0; i < column.size; ++i)
-        out[i] = static_cast<std::int16_t>(static_cast<Wide>(column[i]) >= threshold);
-    return out;
+// 1 where the value is at least the threshold (never for NaN).
+template <class Wide, class At>
+void apply_label_continuous(std::size_t n, At at, Wide threshold, std::int16_t* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::int16_t>(static_cast<Wide>(at(i)) >= threshold);
 }
 
-// The numeric labelling rule on a column widened to Wide (int64 or double).
+// The numeric labelling rule on a column widened to Wide (int64 or double):
+// equality with the label when the column holds exactly two distinct values,
+// greater-or-equal against it as a threshold otherwise.
 template <class Wide, class Source>
 LabelledColumn label_numeric(const Strided<Source>& column, Wide label) {
-    if (has_two_distinct_values<Wide>(column)) return apply_label_discrete<Wide>(column, label);
-    return apply_label_continuous<Wide>(column, label);
+    return with_accessor(column, [&](auto at) {
+        const std::size_t n = column.size;
+        LabelledColumn out(n);
+        std::int16_t* labels = out.data();
+        if (has_two_distinct_values<Wide>(n, at))
+            apply_label_discrete<Wide>(n, at, label, labels);
+        else
+            apply_label_continuous<Wide>(n, at, label, labels);
+        return out;
+    });
 }
 
 }  // namespace zentrova::data_handler

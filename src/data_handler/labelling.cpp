@@ -1,6 +1,7 @@
 #include "data_handler/labelling.hpp"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -158,30 +159,34 @@ inline bool valid_code_point(Py_UCS4 c) noexcept { return c <= 0x10FFFF && (c < 
 Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& direct, const TextLabel& label) {
     const std::size_t width = direct.itemsize / sizeof(Py_UCS4);
     const std::size_t label_length = label.code_points.size();
-    // A row never ends with NUL, so a label that does never matches.
+    // A row never ends with NUL, so a label that does never matches; a matching
+    // row is the label's code points followed by NULs.
     const bool label_can_match = label.utf8 && label_length <= width &&
                                  (label_length == 0 || label.code_points.back() != 0);
-    std::vector<Py_UCS4> row(width);
+    std::vector<Py_UCS4> expected(width, 0);
+    if (label_can_match) std::copy(label.code_points.begin(), label.code_points.end(), expected.begin());
+
     LabelledColumn labels(direct.size);
     for (std::size_t i = 0; i < direct.size; ++i) {
-        std::memcpy(row.data(), direct.data + static_cast<std::ptrdiff_t>(i) * direct.stride,
-                    width * sizeof(Py_UCS4));
-        bool valid = true;
-        for (const Py_UCS4 c : row) valid &= valid_code_point(c);
-        if (!valid) {
-            // Whatever NumPy and the encoder make of this row decides, exactly as
-            // when the array is iterated.
-            py::Ref item = py::Ref::steal(PySequence_GetItem(array, static_cast<Py_ssize_t>(i)));
-            if (!item) return take_python_error();
-            Result<bool> match = text_item_matches(item.get(), label);
-            if (!match) return std::move(match).error();
-            labels[i] = static_cast<std::int16_t>(*match);
+        const char* row = direct.data + static_cast<std::ptrdiff_t>(i) * direct.stride;
+        bool valid = true, same = true;
+        for (std::size_t j = 0; j < width; ++j) {
+            Py_UCS4 c;
+            std::memcpy(&c, row + j * sizeof(Py_UCS4), sizeof c);
+            valid &= valid_code_point(c);
+            same &= c == expected[j];
+        }
+        if (valid) {
+            labels[i] = static_cast<std::int16_t>(label_can_match & same);
             continue;
         }
-        bool match = label_can_match &&
-                     std::memcmp(row.data(), label.code_points.data(), label_length * sizeof(Py_UCS4)) == 0;
-        for (std::size_t j = label_length; match && j < width; ++j) match = row[j] == 0;
-        labels[i] = static_cast<std::int16_t>(match);
+        // Whatever NumPy and the encoder make of this row decides, exactly as
+        // when the array is iterated.
+        py::Ref item = py::Ref::steal(PySequence_GetItem(array, static_cast<Py_ssize_t>(i)));
+        if (!item) return take_python_error();
+        Result<bool> match = text_item_matches(item.get(), label);
+        if (!match) return std::move(match).error();
+        labels[i] = static_cast<std::int16_t>(*match);
     }
     return labels;
 }

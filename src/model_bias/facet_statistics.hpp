@@ -1,46 +1,61 @@
-// Confusion counts of one group, each accumulated as a float by adding 1.0.
+// Confusion counts of the two groups. Each count is what a float accumulator
+// starting at zero reaches by adding 1.0 per counted row: exact up to 2^24.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
-#include "data_handler/labelled_column.hpp"
+#include "data_handler/column_sums.hpp"
+#include "data_handler/segmentation.hpp"
 #include "float32.hpp"
 
 namespace zentrova::model_bias {
 
+// Exact integer counts of one group.
+struct GroupTally {
+    std::uint64_t rows = 0, true_pos = 0, pred_pos = 0, label_pos = 0;
+};
+
 struct GroupStatistics {
     float n = 0, tp = 0, fp = 0, fn = 0, tn = 0;
     float pred_pos = 0, pred_neg = 0, label_pos = 0, label_neg = 0;
+
+    explicit GroupStatistics(const GroupTally& t)
+        : n(to_f32(t.rows)),
+          tp(saturating_count(t.true_pos)),
+          fp(saturating_count(t.pred_pos - t.true_pos)),
+          fn(saturating_count(t.label_pos - t.true_pos)),
+          tn(saturating_count(t.rows - t.pred_pos - t.label_pos + t.true_pos)),
+          pred_pos(saturating_count(t.pred_pos)),
+          pred_neg(saturating_count(t.rows - t.pred_pos)),
+          label_pos(saturating_count(t.label_pos)),
+          label_neg(saturating_count(t.rows - t.label_pos)) {}
 };
 
-// Labelled columns hold only 0 and 1, so every count follows from three sums:
-// the ones of each column and the rows where both are 1.
-inline GroupStatistics group_statistics(const data_handler::LabelledColumn& predictions,
-                                        const data_handler::LabelledColumn& ground_truth) {
-    const std::size_t pairs = std::min(predictions.size(), ground_truth.size());
-    std::uint64_t both = 0, paired_pred = 0, paired_truth = 0;
-    for (std::size_t i = 0; i < pairs; ++i) {
-        const auto p = static_cast<std::uint16_t>(predictions[i]), t = static_cast<std::uint16_t>(ground_truth[i]);
-        both += p & t;
-        paired_pred += p;
-        paired_truth += t;
-    }
-    std::uint64_t pred_pos = paired_pred, label_pos = paired_truth;
-    for (std::size_t i = pairs; i < predictions.size(); ++i) pred_pos += static_cast<std::uint16_t>(predictions[i]);
-    for (std::size_t i = pairs; i < ground_truth.size(); ++i) label_pos += static_cast<std::uint16_t>(ground_truth[i]);
+struct FacetTallies {
+    GroupTally facet, rest;
+};
 
-    GroupStatistics s;
-    s.n = to_f32(predictions.size());
-    s.tp = saturating_count(both);
-    s.fp = saturating_count(paired_pred - both);
-    s.fn = saturating_count(paired_truth - both);
-    s.tn = saturating_count(pairs - paired_pred - paired_truth + both);
-    s.pred_pos = saturating_count(pred_pos);
-    s.pred_neg = saturating_count(predictions.size() - pred_pos);
-    s.label_pos = saturating_count(label_pos);
-    s.label_neg = saturating_count(ground_truth.size() - label_pos);
-    return s;
+// One pass over the three labelled columns; labels are 0 or 1, so every count
+// is a sum of products.
+inline FacetTallies facet_tallies(const data_handler::PostTrainingData& data) {
+    const auto* f = data.facet.data();
+    const auto* p = data.predictions.data();
+    const auto* t = data.ground_truth.data();
+    const auto s = data_handler::sum_rows<7>(data.rows, [&](std::size_t i, auto& sums) {
+        const auto fi = static_cast<std::uint32_t>(f[i]), pi = static_cast<std::uint32_t>(p[i]),
+                   ti = static_cast<std::uint32_t>(t[i]);
+        sums[0] += fi;
+        sums[1] += fi & pi & ti;
+        sums[2] += fi & pi;
+        sums[3] += fi & ti;
+        sums[4] += pi & ti;
+        sums[5] += pi;
+        sums[6] += ti;
+    });
+    FacetTallies tallies;
+    tallies.facet = {s[0], s[1], s[2], s[3]};
+    tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};
+    return tallies;
 }
 
 }  // namespace zentrova::model_bias

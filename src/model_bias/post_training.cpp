@@ -24,47 +24,43 @@ constexpr std::array<const char*, model_bias_metric_count> keys = {
     "GeneralizedEntropy",
 };
 
-// Benefit of a row: 1 for a true positive, 0 for a false negative, 2 for every
-// row whose ground truth is not 1.
-inline int benefit(std::int16_t prediction, std::int16_t ground_truth) noexcept {
-    if (ground_truth == 1) return prediction == 1 ? 1 : (prediction == 0 ? 0 : 2);
-    return 2;
+// Index of a row's benefit: 1 for a true positive, 0 for a false negative,
+// and 2 for every row whose ground truth is 0, whatever the prediction.
+inline std::size_t benefit_index(std::int16_t prediction, std::int16_t ground_truth) noexcept {
+    return ground_truth == 1 ? static_cast<std::size_t>(prediction == 1) : 2;
 }
 
-// The rows of the facet group followed by those of the rest group, in order
-// (the two columns of a group have the same length).
+// The rows of the facet group followed by those of the rest group, in input order.
 template <class Visit>
 void visit_joined_rows(const PostTrainingData& data, Visit&& visit) {
-    const std::size_t facet_pairs = std::min(data.facet_ground_truth.size(), data.facet_predictions.size());
-    for (std::size_t i = 0; i < facet_pairs; ++i)
-        visit(benefit(data.facet_predictions[i], data.facet_ground_truth[i]));
-    const std::size_t rest_pairs = std::min(data.rest_ground_truth.size(), data.rest_predictions.size());
-    for (std::size_t i = 0; i < rest_pairs; ++i)
-        visit(benefit(data.rest_predictions[i], data.rest_ground_truth[i]));
+    for (const std::int16_t group : {std::int16_t{1}, std::int16_t{0}}) {
+        data_handler::for_each_group_row(data.facet, data.rows, group, [&](std::size_t i) {
+            visit(benefit_index(data.predictions[i], data.ground_truth[i]));
+        });
+    }
 }
 
-float generalized_entropy(const PostTrainingData& data) {
-    std::uint64_t pairs = 0, exact_sum = 0;
-    visit_joined_rows(data, [&](int b) {
-        exact_sum += static_cast<std::uint64_t>(b);
-        ++pairs;
-    });
+float generalized_entropy(const PostTrainingData& data, const FacetTallies& tallies) {
+    // Benefits are 1 per true positive and 2 per row whose ground truth is 0.
+    const std::uint64_t exact_sum = tallies.facet.true_pos + tallies.rest.true_pos +
+                                    2 * (data.rows - tallies.facet.label_pos - tallies.rest.label_pos);
     // While the running sum stays within 2^24 every float addition is exact;
     // beyond that the order of the additions decides the rounding.
     float sum = static_cast<float>(exact_sum);
     if (exact_sum > (std::uint64_t{1} << 24)) {
+        constexpr std::array<float, 3> benefit = {0.0f, 1.0f, 2.0f};
         sum = 0.0f;
-        visit_joined_rows(data, [&](int b) { sum = sum + static_cast<float>(b); });
+        visit_joined_rows(data, [&](std::size_t b) { sum = sum + benefit[b]; });
     }
-    const float nf = to_f32(pairs);
+    const float nf = to_f32(data.rows);
     const float mean = sum / nf;
     std::array<float, 3> t{};
-    for (int b = 0; b < 3; ++b) {
+    for (std::size_t b = 0; b < 3; ++b) {
         const float ratio = static_cast<float>(b) / mean;
         t[b] = ratio * ratio + -1.0f;
     }
     float total = 0.0f;
-    visit_joined_rows(data, [&](int b) { total = total + t[b]; });
+    visit_joined_rows(data, [&](std::size_t b) { total = total + t[b]; });
     return (nf * 0.5f) * total;
 }
 
@@ -73,8 +69,8 @@ float generalized_entropy(const PostTrainingData& data) {
 const char* metric_key(ModelBiasMetrics metric) noexcept { return keys[static_cast<std::size_t>(metric)]; }
 
 MetricMap post_training_bias(PostTrainingData data) {
-    const GroupStatistics f = group_statistics(data.facet_predictions, data.facet_ground_truth);
-    const GroupStatistics r = group_statistics(data.rest_predictions, data.rest_ground_truth);
+    const FacetTallies tallies = facet_tallies(data);
+    const GroupStatistics f(tallies.facet), r(tallies.rest);
 
     MetricMap metrics;
     metrics.reserve(model_bias_metric_count);
@@ -96,7 +92,7 @@ MetricMap post_training_bias(PostTrainingData data) {
     put(M::TreatmentEquity, r.fn / r.fp - f.fn / f.fp);
     put(M::ConditionalDemographicDesparityPredictedLabels,
         r.pred_neg / (f.pred_neg + r.pred_neg) - r.pred_pos / (f.pred_pos + r.pred_pos));
-    put(M::GeneralizedEntropy, generalized_entropy(data));
+    put(M::GeneralizedEntropy, generalized_entropy(data, tallies));
     return metrics;
 }
 
