@@ -26,11 +26,13 @@ from __future__ import annotations
 
 import argparse
 import gc
+import importlib.metadata
 import json
 import operator
 import os
 import platform
 import resource
+import shlex
 import statistics
 import subprocess
 import sys
@@ -46,7 +48,7 @@ except ImportError as exc:  # pragma: no cover - only when the module is not bui
     sys.exit(f"cannot import _zentrova ({exc}); build and install the module first")
 
 SEED = 20240607
-CHUNK = 1 << 18  # rows generated per step, keeps generation temporaries small
+CHUNK = 1 << 16  # rows generated per step, keeps generation temporaries small
 EPS = np.float32(1.1920929e-7)  # float32 machine epsilon, the tolerance of the performance counts
 F32 = np.float32
 ITERATION_FRACTION = 20  # the iteration path runs on rows // ITERATION_FRACTION rows
@@ -463,7 +465,11 @@ def _cases() -> list[Case]:
 
 # --------------------------------------------------------------------- timing
 
-def median_time(fn: Callable, args: tuple, repeat: int) -> float:
+def median_time(fn: Callable, args: tuple, repeat: int, warm_up: bool = True) -> float:
+    """Median wall time of fn(*args); an untimed first call brings the allocator to the state
+    that repeated calls of the same size keep (the first call would otherwise pay for it)."""
+    if warm_up:
+        fn(*args)
     times = []
     for _ in range(repeat):
         gc.collect()
@@ -504,22 +510,33 @@ def memory_child(case_index: int, rows: int) -> None:
     except (OSError, AttributeError):
         pass
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    with open("/proc/self/statm") as fh:
+    with open("/proc/self/statm") as fh:  # resident size now: interpreter and inputs
         current = int(fh.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
     case.module(*arrays, *case.labels)
     after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    # When an earlier peak exceeds the current size, growth below that gap is hidden.
-    print(json.dumps({"extra_kib": after - before, "hidden_kib": max(0, before - current)}))
+    print(json.dumps({"before_kib": before, "current_kib": current, "after_kib": after}))
 
 
-def measure_memory(case_index: int, rows: int) -> tuple[float, bool]:
-    proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--memory-child", str(case_index),
-                           "--rows", str(rows)], capture_output=True, text=True, check=False)
+def measure_memory(case_index: int, rows: int) -> str:
+    """Peak extra bytes per row of one call, as text.
+
+    When the call raises the process's peak (ru_maxrss), its own peak is exactly
+    the new peak, and the extra memory is that minus the resident size just
+    before the call. Otherwise only an upper bound is known: the earlier peak
+    minus the resident size.
+    """
+    command = shlex.join([sys.executable, os.path.abspath(__file__), "--memory-child", str(case_index),
+                          "--rows", str(rows)])
+    # A process's ru_maxrss starts at the peak of the process it was started from, and survives
+    # exec. Started from a shell that forks it (the command is not the shell's last), the child
+    # starts from the shell's small peak instead of this process's.
+    proc = subprocess.run(["/bin/sh", "-c", command + "; exit $?"], capture_output=True, text=True, check=False)
     if proc.returncode != 0:
-        raise RuntimeError(f"memory subprocess failed: {proc.stderr.strip()[-500:]}")
+        return "error"
     data = json.loads(proc.stdout.strip().splitlines()[-1])
-    extra = data["extra_kib"] * 1024 / rows
-    return extra, data["hidden_kib"] * 1024 / rows > 0.5
+    if data["after_kib"] > data["before_kib"]:
+        return f"{(data['after_kib'] - data['current_kib']) * 1024 / rows:.1f}"
+    return f"<{max(data['before_kib'] - data['current_kib'], 0) * 1024 / rows:.1f}"
 
 
 # ---------------------------------------------------------------- drift checks
@@ -593,9 +610,8 @@ def machine_lines() -> list[str]:
     except OSError:
         pass
     try:
-        import sklearn
-        sk_version = sklearn.__version__
-    except ImportError:
+        sk_version = importlib.metadata.version("scikit-learn")
+    except importlib.metadata.PackageNotFoundError:
         sk_version = "not installed"
     cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     return [f"machine : {cpu}, {cores} cores, {platform.system()} {platform.machine()}",
@@ -649,7 +665,7 @@ def main() -> None:
     print(header)
     print("-" * len(header))
     mismatches = []
-    for case, (mem, hidden) in zip(cases, memory):
+    for case, mem_text in zip(cases, memory):
         arrays = tuple(cols[name] for name in case.arrays)
         small = tuple(a[:iter_rows] for a in arrays)
         sub = tuple(a.view(Sub) for a in small)
@@ -664,9 +680,8 @@ def main() -> None:
         sk = None
         if case.sklearn is not None and have_sklearn:
             case.sklearn(*(a[:1000] for a in arrays))
-            sk = median_time(case.sklearn, arrays, sk_repeat) / t_zv
+            sk = median_time(case.sklearn, arrays, sk_repeat, warm_up=False) / t_zv
         sk_text = fmt_ratio(sk) if case.sklearn is not None else "-"
-        mem_text = f"{mem:.1f}" + ("*" if hidden else "")
         print(f"{case.name:<39} {case.inputs:<33} {rows / t_zv / 1e6:>8.1f} {t_zv * 1e3:>8.1f} "
               f"{fmt_ratio(t_iter / t_zv):>8} {fmt_ratio(t_np / t_zv):>9} {sk_text:>10} {mem_text:>6}",
               flush=True)
@@ -679,8 +694,9 @@ def main() -> None:
     print(f"           iteration path), measured on 1/{ITERATION_FRACTION} of the rows and scaled per row, over the module time")
     print("numpy÷zv   time of hand-written vectorised NumPy doing the same work, over the module time")
     print("sklearn÷zv time of the equivalent scikit-learn metric calls, over the module time ('-': no equivalent)")
-    print("B/row      peak extra resident memory of the call per input row (ru_maxrss in a fresh process,")
-    print("           inputs excluded); '*': an earlier peak may hide part of it")
+    print("B/row      peak extra resident memory of the call per input row: ru_maxrss after the call minus the")
+    print("           resident size just before it, in a fresh process holding the inputs ('<x': the call stayed")
+    print("           below the process's earlier peak, x is an upper bound)")
     print("A ratio above 1.0x means the module is faster.")
     if mismatches:
         print("NumPy equivalent differs from the module (rtol 2e-3) on:")

@@ -12,10 +12,13 @@ using data_handler::apply_label;
 Result<MetricMap> data_bias_analyzer(PyObject* feature_array, PyObject* ground_truth_array,
                                      PyObject* feature_label_or_threshold,
                                      PyObject* ground_truth_label_or_threshold) {
+    // No Python code runs from here on when both arrays are read from memory,
+    // so their labels can wait until the groups are counted.
+    const bool defer = data_handler::all_read_from_memory({feature_array, ground_truth_array});
     // The ground truth is labelled first, so its error wins over the facet's.
-    auto ground_truth = apply_label(ground_truth_array, ground_truth_label_or_threshold);
+    auto ground_truth = apply_label(ground_truth_array, ground_truth_label_or_threshold, defer);
     if (!ground_truth) return std::move(ground_truth).error();
-    auto facet = apply_label(feature_array, feature_label_or_threshold);
+    auto facet = apply_label(feature_array, feature_label_or_threshold, defer);
     if (!facet) return std::move(facet).error();
     auto split = data_handler::perform_segmentation_data_bias(std::move(facet).value(),
                                                               std::move(ground_truth).value());
@@ -27,12 +30,13 @@ Result<MetricMap> model_bias_analyzer(PyObject* feature_array, PyObject* ground_
                                       PyObject* prediction_array, PyObject* feature_label_or_threshold,
                                       PyObject* ground_truth_label_or_threshold,
                                       PyObject* prediction_label_or_threshold) {
+    const bool defer = data_handler::all_read_from_memory({feature_array, ground_truth_array, prediction_array});
     // Predictions, ground truth, facet: the first failure in this order is reported.
-    auto predictions = apply_label(prediction_array, prediction_label_or_threshold);
+    auto predictions = apply_label(prediction_array, prediction_label_or_threshold, defer);
     if (!predictions) return std::move(predictions).error();
-    auto ground_truth = apply_label(ground_truth_array, ground_truth_label_or_threshold);
+    auto ground_truth = apply_label(ground_truth_array, ground_truth_label_or_threshold, defer);
     if (!ground_truth) return std::move(ground_truth).error();
-    auto facet = apply_label(feature_array, feature_label_or_threshold);
+    auto facet = apply_label(feature_array, feature_label_or_threshold, defer);
     if (!facet) return std::move(facet).error();
     auto split = data_handler::perform_segmentation_model_bias(
         std::move(facet).value(), std::move(predictions).value(), std::move(ground_truth).value());

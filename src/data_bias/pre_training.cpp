@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "data_handler/column_sums.hpp"
 #include "float32.hpp"
 
 namespace zentrova::data_bias {
@@ -26,13 +25,20 @@ GroupCounts group_counts(std::uint64_t size, std::uint64_t ones) {
 
 MetricMap pre_training_bias(data_handler::PreTraining data) {
     // Labels are 0 or 1, so sums count the ones.
-    const auto* facet = data.facet.data();
-    const auto* truth = data.ground_truth.data();
-    const auto [facet_rows, facet_ones, all_ones] = data_handler::sum_rows<3>(data.rows, [&](std::size_t i, auto& sums) {
-        sums[0] += static_cast<std::uint32_t>(facet[i]);
-        sums[1] += static_cast<std::uint32_t>(facet[i] & truth[i]);
-        sums[2] += static_cast<std::uint32_t>(truth[i]);
-    });
+    std::uint64_t facet_rows = 0, facet_ones = 0, all_ones = 0;
+    data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* facet,
+                                                const std::int16_t* truth) {
+        std::uint32_t f_sum = 0, both = 0, t_sum = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto f = static_cast<std::uint32_t>(facet[k]), t = static_cast<std::uint32_t>(truth[k]);
+            f_sum += f;
+            both += f & t;
+            t_sum += t;
+        }
+        facet_rows += f_sum;
+        facet_ones += both;
+        all_ones += t_sum;
+    }, data.facet, data.ground_truth);
     const GroupCounts f = group_counts(facet_rows, facet_ones);
     const GroupCounts r = group_counts(data.rows - facet_rows, all_ones - facet_ones);
     const float total = to_f32(data.rows);

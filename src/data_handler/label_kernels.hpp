@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "data_handler/column_type.hpp"
 #include "data_handler/labelled_column.hpp"
@@ -79,21 +80,54 @@ void apply_label_continuous(std::size_t n, At at, Wide threshold, std::int16_t* 
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::int16_t>(static_cast<Wide>(at(i)) >= threshold);
 }
 
+template <class Wide>
+Wide rule_label(const LabelRule& rule) noexcept {
+    if constexpr (std::is_same_v<Wide, double>)
+        return rule.float_label;
+    else
+        return rule.integer_label;
+}
+
+template <class Source, class Wide, bool Discrete>
+void fill_labels(const LabelRule& rule, std::size_t start, std::size_t count, std::int16_t* out) {
+    const Strided<Source> block{rule.data + static_cast<std::ptrdiff_t>(start) * rule.stride, rule.stride, count};
+    with_accessor(block, [&](auto at) {
+        if constexpr (Discrete)
+            apply_label_discrete<Wide>(count, at, rule_label<Wide>(rule), out);
+        else
+            apply_label_continuous<Wide>(count, at, rule_label<Wide>(rule), out);
+        return 0;
+    });
+}
+
 // The numeric labelling rule on a column widened to Wide (int64 or double):
 // equality with the label when the column holds exactly two distinct values,
-// greater-or-equal against it as a threshold otherwise.
+// greater-or-equal against it as a threshold otherwise. The column decides
+// between the two now; the labels come when the column is read.
+template <class Wide, class Source>
+LabelledColumn label_numeric_deferred(const Strided<Source>& column, Wide label) {
+    LabelRule rule;
+    rule.data = column.data;
+    rule.stride = column.stride;
+    rule.size = column.size;
+    if constexpr (std::is_same_v<Wide, double>)
+        rule.float_label = label;
+    else
+        rule.integer_label = label;
+    const bool discrete = with_accessor(column, [&](auto at) { return has_two_distinct_values<Wide>(column.size, at); });
+    rule.fill = discrete ? &fill_labels<Source, Wide, true> : &fill_labels<Source, Wide, false>;
+    return LabelledColumn(rule);
+}
+
+// The same rule, applied at once.
 template <class Wide, class Source>
 LabelledColumn label_numeric(const Strided<Source>& column, Wide label) {
-    return with_accessor(column, [&](auto at) {
-        const std::size_t n = column.size;
-        LabelledColumn out(n);
-        std::int16_t* labels = out.data();
-        if (has_two_distinct_values<Wide>(n, at))
-            apply_label_discrete<Wide>(n, at, label, labels);
-        else
-            apply_label_continuous<Wide>(n, at, label, labels);
-        return out;
-    });
+    LabelledColumn deferred = label_numeric_deferred(column, label);
+    LabelValues labels(column.size);
+    for_each_block(column.size, [&](std::size_t start, std::size_t count, const std::int16_t* block) {
+        std::copy(block, block + count, labels.data() + start);
+    }, deferred);
+    return LabelledColumn(std::move(labels));
 }
 
 }  // namespace zentrova::data_handler

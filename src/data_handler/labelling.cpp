@@ -52,8 +52,16 @@ std::optional<double> item_as_double(PyObject* item) {
     return value;
 }
 
+// Labels a numeric column read from memory: at once, or deferred to when the
+// column is read when the caller keeps the memory alive and unchanged.
+template <class Wide, class Source>
+LabelledColumn label_in_memory(const DirectArray& direct, Wide label, bool defer) {
+    const Strided<Source> view = view_of<Source>(direct);
+    return defer ? label_numeric_deferred<Wide>(view, label) : label_numeric<Wide>(view, label);
+}
+
 Result<LabelledColumn> label_integer_column(PyObject* array, const std::optional<DirectArray>& direct,
-                                            PyObject* label) {
+                                            PyObject* label, bool defer) {
     std::vector<std::int64_t> values;
     if (!direct) {
         auto read = read_by_iteration(array, item_as_integer);
@@ -72,14 +80,14 @@ Result<LabelledColumn> label_integer_column(PyObject* array, const std::optional
     }
     if (!direct) return label_numeric<std::int64_t>(strided(values), threshold);
     switch (direct->kind) {
-        case ElementKind::Int16: return label_numeric<std::int64_t>(view_of<std::int16_t>(*direct), threshold);
-        case ElementKind::Int32: return label_numeric<std::int64_t>(view_of<std::int32_t>(*direct), threshold);
-        default: return label_numeric<std::int64_t>(view_of<std::int64_t>(*direct), threshold);
+        case ElementKind::Int16: return label_in_memory<std::int64_t, std::int16_t>(*direct, threshold, defer);
+        case ElementKind::Int32: return label_in_memory<std::int64_t, std::int32_t>(*direct, threshold, defer);
+        default: return label_in_memory<std::int64_t, std::int64_t>(*direct, threshold, defer);
     }
 }
 
 Result<LabelledColumn> label_float_column(PyObject* array, const std::optional<DirectArray>& direct,
-                                          PyObject* label) {
+                                          PyObject* label, bool defer) {
     std::vector<double> values;
     if (!direct) {
         auto read = read_by_iteration(array, item_as_double);
@@ -97,8 +105,8 @@ Result<LabelledColumn> label_float_column(PyObject* array, const std::optional<D
         return Error{"float"};
     }
     if (!direct) return label_numeric<double>(strided(values), threshold);
-    if (direct->kind == ElementKind::Float32) return label_numeric<double>(view_of<float>(*direct), threshold);
-    return label_numeric<double>(view_of<double>(*direct), threshold);
+    if (direct->kind == ElementKind::Float32) return label_in_memory<double, float>(*direct, threshold, defer);
+    return label_in_memory<double, double>(*direct, threshold, defer);
 }
 
 // The label of a text column, taken before the column is read so that rows can
@@ -139,7 +147,7 @@ Result<bool> text_item_matches(PyObject* item, const TextLabel& label) {
 }
 
 Result<LabelledColumn> read_text_by_iteration(PyObject* array, const TextLabel& label) {
-    LabelledColumn labels;
+    LabelValues labels;
     labels.reserve(numpy::total_size(array));
     py::Ref iterator = py::Ref::steal(PyObject_GetIter(array));
     if (!iterator) return take_python_error();
@@ -149,7 +157,7 @@ Result<LabelledColumn> read_text_by_iteration(PyObject* array, const TextLabel& 
         labels.push_back(static_cast<std::int16_t>(*match));
     }
     if (PyErr_Occurred()) return take_python_error();
-    return labels;
+    return LabelledColumn(std::move(labels));
 }
 
 inline bool valid_code_point(Py_UCS4 c) noexcept { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
@@ -166,7 +174,7 @@ Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& di
     std::vector<Py_UCS4> expected(width, 0);
     if (label_can_match) std::copy(label.code_points.begin(), label.code_points.end(), expected.begin());
 
-    LabelledColumn labels(direct.size);
+    LabelValues labels(direct.size);
     for (std::size_t i = 0; i < direct.size; ++i) {
         const char* row = direct.data + static_cast<std::ptrdiff_t>(i) * direct.stride;
         bool valid = true, same = true;
@@ -188,7 +196,7 @@ Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& di
         if (!match) return std::move(match).error();
         labels[i] = static_cast<std::int16_t>(*match);
     }
-    return labels;
+    return LabelledColumn(std::move(labels));
 }
 
 Result<LabelledColumn> label_text_column(PyObject* array, const std::optional<DirectArray>& direct,
@@ -208,15 +216,21 @@ Result<LabelledColumn> label_text_column(PyObject* array, const std::optional<Di
 
 }  // namespace
 
-Result<LabelledColumn> apply_label(PyObject* array, PyObject* label) {
+Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer) {
     const ColumnType type = numpy::determine_type(array);
     const std::optional<DirectArray> direct = numpy::direct_array(array);
     switch (type) {
-        case ColumnType::Integer: return label_integer_column(array, direct, label);
-        case ColumnType::Float: return label_float_column(array, direct, label);
+        case ColumnType::Integer: return label_integer_column(array, direct, label, defer);
+        case ColumnType::Float: return label_float_column(array, direct, label, defer);
         case ColumnType::Other: break;
     }
     return label_text_column(array, direct, label);
+}
+
+bool all_read_from_memory(std::initializer_list<PyObject*> arrays) {
+    for (PyObject* array : arrays)
+        if (!numpy::direct_array(array)) return false;
+    return true;
 }
 
 }  // namespace zentrova::data_handler

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 #include "data_handler/labelled_column.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
@@ -8,7 +10,15 @@ namespace zentrova::data_handler {
 
 // Labels every row of a NumPy array 1 or 0 by the label value or threshold:
 // equality for text columns and numeric columns of exactly two distinct values,
-// greater-or-equal otherwise.
-Result<LabelledColumn> apply_label(PyObject* array, PyObject* label);
+// greater-or-equal otherwise. Every error is found here.
+//
+// With `defer`, a numeric array read straight from memory keeps its labelling
+// rule instead of its labels; the caller then keeps the array alive and lets no
+// Python code run until the column has been read.
+Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer = false);
+
+// Whether every array can be read straight from memory, so that labelling them
+// runs no Python code and their labels may be deferred.
+bool all_read_from_memory(std::initializer_list<PyObject*> arrays);
 
 }  // namespace zentrova::data_handler

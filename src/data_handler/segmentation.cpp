@@ -8,7 +8,11 @@ namespace {
 // Whether the first `rows` facet values hold both a 1 and something else.
 bool has_both_groups(const LabelledColumn& facet, std::size_t rows) {
     std::size_t ones = 0;
-    for (std::size_t i = 0; i < rows; ++i) ones += facet[i] == 1;
+    for_each_block(rows, [&](std::size_t, std::size_t count, const std::int16_t* labels) {
+        std::uint32_t block_ones = 0;
+        for (std::size_t k = 0; k < count; ++k) block_ones += labels[k] == 1;
+        ones += block_ones;
+    }, facet);
     return ones != 0 && ones != rows;
 }
 

@@ -31,21 +31,21 @@ Result<PreTraining> perform_segmentation_data_bias(LabelledColumn facet, Labelle
 Result<PostTrainingData> perform_segmentation_model_bias(LabelledColumn facet, LabelledColumn predictions,
                                                          LabelledColumn ground_truth);
 
-// Calls visit(row) for the rows of one group (facet value 1 or 0) in input order,
-// a block at a time so the row selection needs no branch.
-template <class Visit>
-void for_each_group_row(const LabelledColumn& facet, std::size_t rows, std::int16_t group, Visit&& visit) {
-    constexpr std::size_t block = 2048;
-    std::uint32_t selected[block];
-    for (std::size_t start = 0; start < rows; start += block) {
-        const std::size_t end = start + block < rows ? start + block : rows;
-        std::size_t count = 0;
-        for (std::size_t i = start; i < end; ++i) {
-            selected[count] = static_cast<std::uint32_t>(i - start);
-            count += facet[i] == group;
+// Calls visit(row, labels...) for the rows of one group (facet value 1 or 0) in
+// input order, with the row's label from each of the other columns. Rows are
+// selected a block at a time so the selection needs no branch.
+template <class Visit, class... Columns>
+void for_each_group_row(const LabelledColumn& facet, std::size_t rows, std::int16_t group, Visit&& visit,
+                        const Columns&... columns) {
+    std::uint16_t selected[label_block_rows];
+    for_each_block(rows, [&](std::size_t, std::size_t count, const std::int16_t* facet_labels, const auto*... labels) {
+        std::size_t chosen = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            selected[chosen] = static_cast<std::uint16_t>(k);
+            chosen += facet_labels[k] == group;
         }
-        for (std::size_t k = 0; k < count; ++k) visit(start + selected[k]);
-    }
+        for (std::size_t c = 0; c < chosen; ++c) visit(labels[selected[c]]...);
+    }, facet, columns...);
 }
 
 }  // namespace zentrova::data_handler

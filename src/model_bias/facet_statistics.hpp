@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "data_handler/column_sums.hpp"
+#include <array>
 #include "data_handler/segmentation.hpp"
 #include "float32.hpp"
 
@@ -38,20 +38,23 @@ struct FacetTallies {
 // One pass over the three labelled columns; labels are 0 or 1, so every count
 // is a sum of products.
 inline FacetTallies facet_tallies(const data_handler::PostTrainingData& data) {
-    const auto* f = data.facet.data();
-    const auto* p = data.predictions.data();
-    const auto* t = data.ground_truth.data();
-    const auto s = data_handler::sum_rows<7>(data.rows, [&](std::size_t i, auto& sums) {
-        const auto fi = static_cast<std::uint32_t>(f[i]), pi = static_cast<std::uint32_t>(p[i]),
-                   ti = static_cast<std::uint32_t>(t[i]);
-        sums[0] += fi;
-        sums[1] += fi & pi & ti;
-        sums[2] += fi & pi;
-        sums[3] += fi & ti;
-        sums[4] += pi & ti;
-        sums[5] += pi;
-        sums[6] += ti;
-    });
+    std::array<std::uint64_t, 7> s{};
+    data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
+                                                const std::int16_t* p, const std::int16_t* t) {
+        std::array<std::uint32_t, 7> sums{};
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto fi = static_cast<std::uint32_t>(f[k]), pi = static_cast<std::uint32_t>(p[k]),
+                       ti = static_cast<std::uint32_t>(t[k]);
+            sums[0] += fi;
+            sums[1] += fi & pi & ti;
+            sums[2] += fi & pi;
+            sums[3] += fi & ti;
+            sums[4] += pi & ti;
+            sums[5] += pi;
+            sums[6] += ti;
+        }
+        for (std::size_t j = 0; j < s.size(); ++j) s[j] += sums[j];
+    }, data.facet, data.predictions, data.ground_truth);
     FacetTallies tallies;
     tallies.facet = {s[0], s[1], s[2], s[3]};
     tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};

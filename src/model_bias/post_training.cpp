@@ -34,9 +34,10 @@ inline std::size_t benefit_index(std::int16_t prediction, std::int16_t ground_tr
 template <class Visit>
 void visit_joined_rows(const PostTrainingData& data, Visit&& visit) {
     for (const std::int16_t group : {std::int16_t{1}, std::int16_t{0}}) {
-        data_handler::for_each_group_row(data.facet, data.rows, group, [&](std::size_t i) {
-            visit(benefit_index(data.predictions[i], data.ground_truth[i]));
-        });
+        data_handler::for_each_group_row(
+            data.facet, data.rows, group,
+            [&](std::int16_t prediction, std::int16_t truth) { visit(benefit_index(prediction, truth)); },
+            data.predictions, data.ground_truth);
     }
 }
 
