@@ -122,12 +122,7 @@ LabelledColumn label_numeric_deferred(const Strided<Source>& column, Wide label)
 // The same rule, applied at once.
 template <class Wide, class Source>
 LabelledColumn label_numeric(const Strided<Source>& column, Wide label) {
-    LabelledColumn deferred = label_numeric_deferred(column, label);
-    LabelValues labels(column.size);
-    for_each_block(column.size, [&](std::size_t start, std::size_t count, const std::int16_t* block) {
-        std::copy(block, block + count, labels.data() + start);
-    }, deferred);
-    return LabelledColumn(std::move(labels));
+    return materialise(label_numeric_deferred(column, label));
 }
 
 }  // namespace zentrova::data_handler

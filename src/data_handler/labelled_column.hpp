@@ -42,6 +42,8 @@ struct LabelRule {
     std::size_t size = 0;
     std::int64_t integer_label = 0;
     double float_label = 0.0;
+    std::size_t width = 0;                // code points per row of a text column
+    std::vector<std::uint32_t> pattern;   // a matching text row, padded with NULs
     void (*fill)(const LabelRule& rule, std::size_t start, std::size_t count, std::int16_t* out) = nullptr;
 };
 
@@ -80,6 +82,15 @@ void for_each_block(std::size_t rows, Body&& body, const Columns&... columns) {
             body(start, count, columns.block(start, count, scratch[I])...);
         }(std::make_index_sequence<column_count>{});
     }
+}
+
+// The labels of a deferred column, computed now.
+inline LabelledColumn materialise(const LabelledColumn& column) {
+    LabelValues labels(column.size());
+    for_each_block(column.size(), [&](std::size_t start, std::size_t count, const std::int16_t* block) {
+        std::copy(block, block + count, labels.data() + start);
+    }, column);
+    return LabelledColumn(std::move(labels));
 }
 
 }  // namespace zentrova::data_handler

@@ -11,6 +11,7 @@
 #include "data_handler/label_kernels.hpp"
 #include "data_handler/numpy_api.hpp"
 #include "data_handler/python_values.hpp"
+#include "data_handler/text_kernels.hpp"
 
 namespace zentrova::data_handler {
 namespace {
@@ -114,7 +115,7 @@ Result<LabelledColumn> label_float_column(PyObject* array, const std::optional<D
 struct TextLabel {
     bool is_text = false;
     std::optional<std::string> utf8;
-    std::vector<Py_UCS4> code_points;
+    std::vector<std::uint32_t> code_points;
 
     explicit TextLabel(PyObject* label) {
         if (!PyUnicode_Check(label)) return;
@@ -160,50 +161,29 @@ Result<LabelledColumn> read_text_by_iteration(PyObject* array, const TextLabel& 
     return LabelledColumn(std::move(labels));
 }
 
-inline bool valid_code_point(Py_UCS4 c) noexcept { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
-
 // A fixed-width unicode array read from memory: a row is its code points with
 // trailing NULs dropped, as NumPy's str scalars give it.
-Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& direct, const TextLabel& label) {
+Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& direct, const TextLabel& label,
+                                         bool defer) {
     const std::size_t width = direct.itemsize / sizeof(Py_UCS4);
-    const std::size_t label_length = label.code_points.size();
-    // A row never ends with NUL, so a label that does never matches; a matching
-    // row is the label's code points followed by NULs.
-    const bool label_can_match = label.utf8 && label_length <= width &&
-                                 (label_length == 0 || label.code_points.back() != 0);
-    std::vector<Py_UCS4> expected(width, 0);
-    if (label_can_match) std::copy(label.code_points.begin(), label.code_points.end(), expected.begin());
-
-    LabelValues labels(direct.size);
-    for (std::size_t i = 0; i < direct.size; ++i) {
-        const char* row = direct.data + static_cast<std::ptrdiff_t>(i) * direct.stride;
-        bool valid = true, same = true;
-        for (std::size_t j = 0; j < width; ++j) {
-            Py_UCS4 c;
-            std::memcpy(&c, row + j * sizeof(Py_UCS4), sizeof c);
-            valid &= valid_code_point(c);
-            same &= c == expected[j];
-        }
-        if (valid) {
-            labels[i] = static_cast<std::int16_t>(label_can_match & same);
-            continue;
-        }
-        // Whatever NumPy and the encoder make of this row decides, exactly as
-        // when the array is iterated.
-        py::Ref item = py::Ref::steal(PySequence_GetItem(array, static_cast<Py_ssize_t>(i)));
-        if (!item) return take_python_error();
-        Result<bool> match = text_item_matches(item.get(), label);
-        if (!match) return std::move(match).error();
-        labels[i] = static_cast<std::int16_t>(*match);
+    if (all_code_points_valid(direct.data, direct.stride, direct.size, width)) {
+        // Every row is a text NumPy would give and UTF-8 can encode; without a
+        // usable label nothing matches.
+        static const std::vector<std::uint32_t> unmatchable = {0};
+        LabelledColumn labels = label_text_deferred(direct.data, direct.stride, direct.size, width,
+                                                    label.utf8 ? label.code_points : unmatchable);
+        return defer ? std::move(labels) : materialise(labels);
     }
-    return LabelledColumn(std::move(labels));
+    // Some row holds a code point NumPy or the encoder refuses: take each row as
+    // the iteration would, so the same error comes out.
+    return read_text_by_iteration(array, label);
 }
 
 Result<LabelledColumn> label_text_column(PyObject* array, const std::optional<DirectArray>& direct,
-                                         PyObject* label_object) {
+                                         PyObject* label_object, bool defer) {
     const TextLabel label(label_object);
     Result<LabelledColumn> labels = direct && direct->kind == ElementKind::Unicode
-                                        ? read_text_directly(array, *direct, label)
+                                        ? read_text_directly(array, *direct, label, defer)
                                         : read_text_by_iteration(array, label);
     if (!labels) return labels;
     if (!label.is_text) return Error{"string"};
@@ -224,7 +204,7 @@ Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer)
         case ColumnType::Float: return label_float_column(array, direct, label, defer);
         case ColumnType::Other: break;
     }
-    return label_text_column(array, direct, label);
+    return label_text_column(array, direct, label, defer);
 }
 
 bool all_read_from_memory(std::initializer_list<PyObject*> arrays) {

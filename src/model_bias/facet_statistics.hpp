@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include <array>
+#include <vector>
 #include "data_handler/segmentation.hpp"
 #include "float32.hpp"
 
@@ -35,9 +36,24 @@ struct FacetTallies {
     GroupTally facet, rest;
 };
 
-// One pass over the three labelled columns; labels are 0 or 1, so every count
+// Index of a row's benefit: 1 for a true positive, 0 for a false negative,
+// and 2 for every row whose ground truth is 0, whatever the prediction.
+inline std::uint8_t benefit_index(std::int16_t prediction, std::int16_t ground_truth) noexcept {
+    return ground_truth == 1 ? static_cast<std::uint8_t>(prediction == 1) : std::uint8_t{2};
+}
+
+using BenefitIndices = std::vector<std::uint8_t, data_handler::UninitialisedAllocator<std::uint8_t>>;
+
+struct RowScan {
+    FacetTallies tallies;
+    // Benefit index of every row: the facet group's rows in input order, then
+    // the rest group's.
+    BenefitIndices benefits;
+};
+
+// One pass over the three labelled columns. Labels are 0 or 1, so every count
 // is a sum of products.
-inline FacetTallies facet_tallies(const data_handler::PostTrainingData& data) {
+inline RowScan scan_rows(const data_handler::PostTrainingData& data) {
     std::array<std::uint64_t, 7> s{};
     data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
                                                 const std::int16_t* p, const std::int16_t* t) {
@@ -55,10 +71,25 @@ inline FacetTallies facet_tallies(const data_handler::PostTrainingData& data) {
         }
         for (std::size_t j = 0; j < s.size(); ++j) s[j] += sums[j];
     }, data.facet, data.predictions, data.ground_truth);
-    FacetTallies tallies;
-    tallies.facet = {s[0], s[1], s[2], s[3]};
-    tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};
-    return tallies;
+
+    RowScan scan;
+    scan.tallies.facet = {s[0], s[1], s[2], s[3]};
+    scan.tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};
+
+    // Each row goes to the next slot of its group, chosen without a branch.
+    scan.benefits.resize(data.rows);
+    std::uint8_t* out = scan.benefits.data();
+    std::size_t facet_next = 0, rest_next = scan.tallies.facet.rows;
+    data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
+                                                const std::int16_t* p, const std::int16_t* t) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const bool in_facet = f[k] == 1;
+            out[in_facet ? facet_next : rest_next] = benefit_index(p[k], t[k]);
+            facet_next += in_facet;
+            rest_next += !in_facet;
+        }
+    }, data.facet, data.predictions, data.ground_truth);
+    return scan;
 }
 
 }  // namespace zentrova::model_bias

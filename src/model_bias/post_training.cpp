@@ -24,36 +24,20 @@ constexpr std::array<const char*, model_bias_metric_count> keys = {
     "GeneralizedEntropy",
 };
 
-// Index of a row's benefit: 1 for a true positive, 0 for a false negative,
-// and 2 for every row whose ground truth is 0, whatever the prediction.
-inline std::size_t benefit_index(std::int16_t prediction, std::int16_t ground_truth) noexcept {
-    return ground_truth == 1 ? static_cast<std::size_t>(prediction == 1) : 2;
-}
-
-// The rows of the facet group followed by those of the rest group, in input order.
-template <class Visit>
-void visit_joined_rows(const PostTrainingData& data, Visit&& visit) {
-    for (const std::int16_t group : {std::int16_t{1}, std::int16_t{0}}) {
-        data_handler::for_each_group_row(
-            data.facet, data.rows, group,
-            [&](std::int16_t prediction, std::int16_t truth) { visit(benefit_index(prediction, truth)); },
-            data.predictions, data.ground_truth);
-    }
-}
-
-float generalized_entropy(const PostTrainingData& data, const FacetTallies& tallies) {
+float generalized_entropy(const RowScan& scan, std::size_t rows) {
+    const FacetTallies& tallies = scan.tallies;
     // Benefits are 1 per true positive and 2 per row whose ground truth is 0.
     const std::uint64_t exact_sum = tallies.facet.true_pos + tallies.rest.true_pos +
-                                    2 * (data.rows - tallies.facet.label_pos - tallies.rest.label_pos);
+                                    2 * (rows - tallies.facet.label_pos - tallies.rest.label_pos);
     // While the running sum stays within 2^24 every float addition is exact;
     // beyond that the order of the additions decides the rounding.
     float sum = static_cast<float>(exact_sum);
     if (exact_sum > (std::uint64_t{1} << 24)) {
         constexpr std::array<float, 3> benefit = {0.0f, 1.0f, 2.0f};
         sum = 0.0f;
-        visit_joined_rows(data, [&](std::size_t b) { sum = sum + benefit[b]; });
+        for (const std::uint8_t b : scan.benefits) sum = sum + benefit[b];
     }
-    const float nf = to_f32(data.rows);
+    const float nf = to_f32(rows);
     const float mean = sum / nf;
     std::array<float, 3> t{};
     for (std::size_t b = 0; b < 3; ++b) {
@@ -61,7 +45,7 @@ float generalized_entropy(const PostTrainingData& data, const FacetTallies& tall
         t[b] = ratio * ratio + -1.0f;
     }
     float total = 0.0f;
-    visit_joined_rows(data, [&](std::size_t b) { total = total + t[b]; });
+    for (const std::uint8_t b : scan.benefits) total = total + t[b];
     return (nf * 0.5f) * total;
 }
 
@@ -70,8 +54,8 @@ float generalized_entropy(const PostTrainingData& data, const FacetTallies& tall
 const char* metric_key(ModelBiasMetrics metric) noexcept { return keys[static_cast<std::size_t>(metric)]; }
 
 MetricMap post_training_bias(PostTrainingData data) {
-    const FacetTallies tallies = facet_tallies(data);
-    const GroupStatistics f(tallies.facet), r(tallies.rest);
+    const RowScan scan = scan_rows(data);
+    const GroupStatistics f(scan.tallies.facet), r(scan.tallies.rest);
 
     MetricMap metrics;
     metrics.reserve(model_bias_metric_count);
@@ -93,7 +77,7 @@ MetricMap post_training_bias(PostTrainingData data) {
     put(M::TreatmentEquity, r.fn / r.fp - f.fn / f.fp);
     put(M::ConditionalDemographicDesparityPredictedLabels,
         r.pred_neg / (f.pred_neg + r.pred_neg) - r.pred_pos / (f.pred_pos + r.pred_pos));
-    put(M::GeneralizedEntropy, generalized_entropy(data, tallies));
+    put(M::GeneralizedEntropy, generalized_entropy(scan, data.rows));
     return metrics;
 }
 
