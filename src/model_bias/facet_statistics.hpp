@@ -39,7 +39,9 @@ struct FacetTallies {
 // Index of a row's benefit: 1 for a true positive, 0 for a false negative,
 // and 2 for every row whose ground truth is 0, whatever the prediction.
 inline std::uint8_t benefit_index(std::int16_t prediction, std::int16_t ground_truth) noexcept {
-    return ground_truth == 1 ? static_cast<std::uint8_t>(prediction == 1) : std::uint8_t{2};
+    const auto truth_is_one = static_cast<std::uint8_t>(ground_truth == 1);
+    const auto prediction_is_one = static_cast<std::uint8_t>(prediction == 1);
+    return static_cast<std::uint8_t>((truth_is_one & prediction_is_one) | ((truth_is_one ^ 1) << 1));
 }
 
 using BenefitIndices = std::vector<std::uint8_t, data_handler::UninitialisedAllocator<std::uint8_t>>;
@@ -78,16 +80,20 @@ inline RowScan scan_rows(const data_handler::PostTrainingData& data) {
 
     // Each row goes to the next slot of its group, chosen without a branch.
     scan.benefits.resize(data.rows);
-    std::uint8_t* out = scan.benefits.data();
+    std::uint8_t* const out = scan.benefits.data();
     std::size_t facet_next = 0, rest_next = scan.tallies.facet.rows;
     data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
                                                 const std::int16_t* p, const std::int16_t* t) {
+        std::size_t facet_slot = facet_next, rest_slot = rest_next;
         for (std::size_t k = 0; k < count; ++k) {
-            const bool in_facet = f[k] == 1;
-            out[in_facet ? facet_next : rest_next] = benefit_index(p[k], t[k]);
-            facet_next += in_facet;
-            rest_next += !in_facet;
+            const std::size_t in_facet = f[k] == 1;
+            const std::size_t slot = rest_slot + (facet_slot - rest_slot) * in_facet;
+            out[slot] = benefit_index(p[k], t[k]);
+            facet_slot += in_facet;
+            rest_slot += in_facet ^ 1;
         }
+        facet_next = facet_slot;
+        rest_next = rest_slot;
     }, data.facet, data.predictions, data.ground_truth);
     return scan;
 }
