@@ -514,7 +514,9 @@ def memory_child(case_index: int, rows: int) -> None:
     try:  # hand freed heap pages back, so the call cannot silently reuse them
         import ctypes
 
-        ctypes.CDLL("libc.so.6").malloc_trim(0)
+        libc = ctypes.CDLL("libc.so.6")
+        libc.mallopt(-2, 0)  # M_TOP_PAD: keep no spare resident pages at the top of the heap
+        libc.malloc_trim(0)
     except (OSError, AttributeError):
         pass
     try:  # Linux: restart the peak from the present resident size (ru_maxrss follows)
@@ -665,7 +667,7 @@ def main() -> None:
           f"scikit-learn {sk_repeat} runs; iteration path on {iter_rows:,} rows, scaled per row")
     print(flush=True)
 
-    # Memory first, while this process is small: a child inherits its parent's peak RSS.
+    print(f"measuring memory in {len(cases)} fresh processes ...", file=sys.stderr, flush=True)
     memory = [measure_memory(i, rows) for i in range(len(cases))]
 
     try:
@@ -706,13 +708,13 @@ def main() -> None:
     print()
     print("Mrows/s    million rows per second of the module call (median)")
     print("ms/call    median wall time of one module call")
-    print(f"iter÷zv    time of the same call with every array passed as an ndarray subclass (element-by-element")
+    print("iter÷zv    time of the same call with every array passed as an ndarray subclass (element-by-element")
     print(f"           iteration path), measured on 1/{ITERATION_FRACTION} of the rows and scaled per row, over the module time")
     print("numpy÷zv   time of hand-written vectorised NumPy doing the same work, over the module time")
     print("sklearn÷zv time of the equivalent scikit-learn metric calls, over the module time ('-': no equivalent)")
     print("B/row      peak extra resident memory of the call per input row: ru_maxrss after the call minus the")
-    print("           resident size just before it, in a fresh process holding the inputs ('<x': the call stayed")
-    print("           below the process's earlier peak, x is an upper bound)")
+    print("           resident size just before it, in a fresh process holding the inputs; 0.0: the call did not")
+    print("           raise the peak ('<x': it stayed below an earlier peak that could not be reset, x is a bound)")
     print("A ratio above 1.0x means the module is faster.")
     if mismatches:
         print("NumPy equivalent differs from the module (rtol 2e-3) on:")

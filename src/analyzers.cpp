@@ -2,6 +2,7 @@
 
 #include "data_bias/pre_training.hpp"
 #include "data_handler/labelling.hpp"
+#include "data_handler/numpy_api.hpp"
 #include "data_handler/segmentation.hpp"
 #include "model_bias/post_training.hpp"
 
@@ -14,7 +15,7 @@ Result<MetricMap> data_bias_analyzer(PyObject* feature_array, PyObject* ground_t
                                      PyObject* ground_truth_label_or_threshold) {
     // No Python code runs from here on when both arrays are read from memory,
     // so their labels can wait until the groups are counted.
-    const bool defer = data_handler::all_read_from_memory({feature_array, ground_truth_array});
+    const bool defer = numpy::all_read_from_memory({feature_array, ground_truth_array});
     // The ground truth is labelled first, so its error wins over the facet's.
     auto ground_truth = apply_label(ground_truth_array, ground_truth_label_or_threshold, defer);
     if (!ground_truth) return std::move(ground_truth).error();
@@ -30,7 +31,7 @@ Result<MetricMap> model_bias_analyzer(PyObject* feature_array, PyObject* ground_
                                       PyObject* prediction_array, PyObject* feature_label_or_threshold,
                                       PyObject* ground_truth_label_or_threshold,
                                       PyObject* prediction_label_or_threshold) {
-    const bool defer = data_handler::all_read_from_memory({feature_array, ground_truth_array, prediction_array});
+    const bool defer = numpy::all_read_from_memory({feature_array, ground_truth_array, prediction_array});
     // Predictions, ground truth, facet: the first failure in this order is reported.
     auto predictions = apply_label(prediction_array, prediction_label_or_threshold, defer);
     if (!predictions) return std::move(predictions).error();

@@ -207,10 +207,4 @@ Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer)
     return label_text_column(array, direct, label, defer);
 }
 
-bool all_read_from_memory(std::initializer_list<PyObject*> arrays) {
-    for (PyObject* array : arrays)
-        if (!numpy::direct_array(array)) return false;
-    return true;
-}
-
 }  // namespace zentrova::data_handler

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <initializer_list>
-
 #include "data_handler/labelled_column.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
@@ -16,9 +14,5 @@ namespace zentrova::data_handler {
 // rule instead of its labels; the caller then keeps the array alive and lets no
 // Python code run until the column has been read.
 Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer = false);
-
-// Whether every array can be read straight from memory, so that labelling them
-// runs no Python code and their labels may be deferred.
-bool all_read_from_memory(std::initializer_list<PyObject*> arrays);
 
 }  // namespace zentrova::data_handler

@@ -126,4 +126,10 @@ std::optional<DirectArray> direct_array(PyObject* object) {
                        static_cast<std::size_t>(PyArray_DIM(array, 0)), itemsize};
 }
 
+bool all_read_from_memory(std::initializer_list<PyObject*> arrays) {
+    for (PyObject* array : arrays)
+        if (!direct_array(array)) return false;
+    return true;
+}
+
 }  // namespace zentrova::numpy

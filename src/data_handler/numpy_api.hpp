@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 
 #include "data_handler/column_type.hpp"
@@ -31,5 +32,9 @@ struct DirectArray {
 };
 
 std::optional<DirectArray> direct_array(PyObject* array);
+
+// Whether every array can be read straight from memory: reading them then runs
+// no Python code, so views of their memory stay valid for the whole call.
+bool all_read_from_memory(std::initializer_list<PyObject*> arrays);
 
 }  // namespace zentrova::numpy

@@ -1,8 +1,8 @@
 #include "model_perf/metrics.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "float32.hpp"
 
@@ -10,100 +10,163 @@ namespace zentrova::model_perf {
 namespace {
 
 constexpr float epsilon = 1.1920929e-7f;  // 2^-23
+constexpr std::uint64_t exact_float_limit = std::uint64_t{1} << 24;
 
-// One pass over both columns: the two sums run in index order, interleaved.
-template <class Prediction>
-MetricMap classify(std::size_t n, Prediction prediction, std::span<const float> y_true) {
-    float sum_true = 0.0f, sum_pred = 0.0f;
-    std::uint64_t tp = 0, tn = 0, correct = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float t = y_true[i];
-        const float p = prediction(i);
-        sum_true = sum_true + t;
-        sum_pred = sum_pred + p;
-        const bool agree = std::fabs(t - p) <= epsilon;
-        tp += agree & (std::fabs(t - 1.0f) <= epsilon);
-        tn += agree & (std::fabs(t) <= epsilon);
-        correct += p == t;
+// Counts the ones of a block whose values are all 0 or 1; false when one is
+// something else (a NaN included).
+bool count_zero_one_block(const float* values, std::size_t count, std::uint32_t& ones) {
+    std::uint32_t sum = 0, other = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const float v = values[k];
+        const auto is_one = static_cast<std::uint32_t>(v == 1.0f);
+        other |= static_cast<std::uint32_t>(v != 0.0f) & (is_one ^ 1u);
+        sum += is_one;
     }
-    const float n_f = to_f32(n);
-    const float tp_f = saturating_count(tp);
-    const float tn_f = saturating_count(tn);
-
-    const float recall_positive = tp_f / sum_true;
-    const float recall_negative = tn_f / (n_f - sum_true);
-    const float precision_positive = tp_f / sum_pred;
-    const float precision_negative = tn_f / (n_f - sum_pred);
-
-    MetricMap metrics;
-    metrics.reserve(8);
-    metrics.emplace("BalancedAccuracy", (recall_positive * recall_negative) * 0.5f);
-    metrics.emplace("PrecisionPositive", precision_positive);
-    metrics.emplace("PrecisionNegative", precision_negative);
-    metrics.emplace("RecallPositive", recall_positive);
-    metrics.emplace("RecallNegative", recall_negative);
-    metrics.emplace("Accuracy", (1.0f / n_f) * saturating_count(correct));
-    metrics.emplace("F1Score", ((recall_positive + recall_positive) * precision_positive) /
-                                   (recall_positive + precision_positive));
-    return metrics;
+    ones = sum;
+    return other == 0;
 }
+
+// A float sum taken in index order. While every term is 0 or 1 and the total
+// stays within 2^24, every float addition is exact, so the sum is kept as a
+// count; from the first block that leaves that range on, the float additions
+// are made one by one.
+class OrderedSum {
+public:
+    void add(const float* values, std::size_t count) {
+        if (counting_) {
+            std::uint32_t block_ones = 0;
+            if (count_zero_one_block(values, count, block_ones) && ones_ + block_ones <= exact_float_limit) {
+                ones_ += block_ones;
+                return;
+            }
+            counting_ = false;
+            running_ = static_cast<float>(ones_);
+        }
+        for (std::size_t k = 0; k < count; ++k) running_ = running_ + values[k];
+    }
+    float value() const noexcept { return counting_ ? static_cast<float>(ones_) : running_; }
+
+private:
+    bool counting_ = true;
+    std::uint64_t ones_ = 0;
+    float running_ = 0.0f;
+};
+
+// Counts and sums of the classification metrics, gathered block by block.
+struct Confusion {
+    OrderedSum sum_true, sum_pred;
+    std::uint64_t tp = 0, tn = 0, correct = 0;
+    std::size_t n = 0;
+
+    void add(const float* p, const float* t, std::size_t count) {
+        std::uint32_t block_tp = 0, block_tn = 0, block_correct = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint32_t agree = std::fabs(t[k] - p[k]) <= epsilon;
+            block_tp += agree & static_cast<std::uint32_t>(std::fabs(t[k] - 1.0f) <= epsilon);
+            block_tn += agree & static_cast<std::uint32_t>(std::fabs(t[k]) <= epsilon);
+            block_correct += static_cast<std::uint32_t>(p[k] == t[k]);
+        }
+        tp += block_tp;
+        tn += block_tn;
+        correct += block_correct;
+        sum_true.add(t, count);
+        sum_pred.add(p, count);
+        n += count;
+    }
+
+    MetricMap metrics() const {
+        const float n_f = to_f32(n);
+        const float tp_f = saturating_count(tp);
+        const float tn_f = saturating_count(tn);
+        const float actual_pos = sum_true.value();
+        const float predicted_pos = sum_pred.value();
+
+        const float recall_positive = tp_f / actual_pos;
+        const float recall_negative = tn_f / (n_f - actual_pos);
+        const float precision_positive = tp_f / predicted_pos;
+        const float precision_negative = tn_f / (n_f - predicted_pos);
+
+        MetricMap metrics;
+        metrics.reserve(8);
+        metrics.emplace("BalancedAccuracy", (recall_positive * recall_negative) * 0.5f);
+        metrics.emplace("PrecisionPositive", precision_positive);
+        metrics.emplace("PrecisionNegative", precision_negative);
+        metrics.emplace("RecallPositive", recall_positive);
+        metrics.emplace("RecallNegative", recall_negative);
+        metrics.emplace("Accuracy", (1.0f / n_f) * saturating_count(correct));
+        metrics.emplace("F1Score", ((recall_positive + recall_positive) * precision_positive) /
+                                       (recall_positive + precision_positive));
+        return metrics;
+    }
+};
 
 }  // namespace
 
-MetricMap classification_metrics(std::span<const float> y_pred, std::span<const float> y_true) {
-    return classify(y_true.size(), [&](std::size_t i) { return y_pred[i]; }, y_true);
+MetricMap classification_metrics(const PerfColumn& y_pred, const PerfColumn& y_true) {
+    Confusion confusion;
+    for_each_block(y_true.size(), [&](std::size_t, std::size_t count, const float* p, const float* t) {
+        confusion.add(p, t, count);
+    }, y_pred, y_true);
+    return confusion.metrics();
 }
 
-MetricMap logistic_regression_metrics(std::span<const float> y_pred, std::span<const float> y_true,
+MetricMap logistic_regression_metrics(const PerfColumn& y_pred, const PerfColumn& y_true,
                                       float decision_threshold) {
-    const std::size_t n = y_true.size();
-    MetricMap metrics = classify(
-        n, [&](std::size_t i) { return y_pred[i] >= decision_threshold ? 1.0f : 0.0f; }, y_true);
-
+    Confusion confusion;
     float acc = 0.0f;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float t = y_true[i], p = y_pred[i];
-        float term;
-        // With t exactly 0 or 1 and p strictly between 0 and 1 one of the two
-        // products is 0 times a finite logarithm: a zero that cannot change the sum.
-        if (t == 0.0f && p > 0.0f && p < 1.0f) {
-            term = std::log10(1.0f - p);
-        } else if (t == 1.0f && p > 0.0f && p < 1.0f) {
-            term = std::log10(p);
-        } else {
-            const float a = t * std::log10(p);
-            const float b = (1.0f - t) * std::log10(1.0f - p);
-            term = a + b;
+    std::array<float, block_rows> labels;
+    for_each_block(y_true.size(), [&](std::size_t, std::size_t count, const float* p, const float* t) {
+        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= decision_threshold ? 1.0f : 0.0f;
+        confusion.add(labels.data(), t, count);
+        for (std::size_t k = 0; k < count; ++k) {
+            float term;
+            // With t exactly 0 or 1 and p strictly between 0 and 1 one of the two
+            // products is 0 times a finite logarithm: a zero that cannot change the sum.
+            if (t[k] == 0.0f && p[k] > 0.0f && p[k] < 1.0f) {
+                term = std::log10(1.0f - p[k]);
+            } else if (t[k] == 1.0f && p[k] > 0.0f && p[k] < 1.0f) {
+                term = std::log10(p[k]);
+            } else {
+                const float a = t[k] * std::log10(p[k]);
+                const float b = (1.0f - t[k]) * std::log10(1.0f - p[k]);
+                term = a + b;
+            }
+            acc = acc + term;
         }
-        acc = acc + term;
-    }
-    float log_loss = acc * -(1.0f / to_f32(n));
+    }, y_pred, y_true);
+
+    MetricMap metrics = confusion.metrics();
+    float log_loss = acc * -(1.0f / to_f32(y_true.size()));
     if (std::isnan(log_loss)) log_loss = 0.0f;
     metrics.emplace("LogLoss", log_loss);
     return metrics;
 }
 
-MetricMap regression_metrics(std::span<const float> y_pred, std::span<const float> y_true) {
+MetricMap regression_metrics(const PerfColumn& y_pred, const PerfColumn& y_true) {
     const std::size_t n = y_true.size();
     const float r = 1.0f / to_f32(n);
 
+    // Independent sums, each in index order, interleaved in one pass.
     float sse = 0.0f, sae = 0.0f, sum_true = 0.0f, largest = 0.0f, sld = 0.0f, sape = 0.0f;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float t = y_true[i], p = y_pred[i];
-        const float d = t - p;
-        sse = sse + d * d;
-        sae = sae + std::fabs(d);
-        sum_true = sum_true + t;
-        if (d > largest) largest = d;  // a NaN difference leaves the maximum alone
-        sld = sld + (std::log10(t + 1.0f) - std::log10(p + 1.0f));
-        sape = sape + std::fabs(d) / t;
-    }
+    for_each_block(n, [&](std::size_t, std::size_t count, const float* p, const float* t) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const float d = t[k] - p[k];
+            sse = sse + d * d;
+            sae = sae + std::fabs(d);
+            sum_true = sum_true + t[k];
+            if (d > largest) largest = d;  // a NaN difference leaves the maximum alone
+            sld = sld + (std::log10(t[k] + 1.0f) - std::log10(p[k] + 1.0f));
+            sape = sape + std::fabs(d) / t[k];
+        }
+    }, y_pred, y_true);
     const float mean_true = r * sum_true;
     float sst = 0.0f;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float d = y_true[i] - mean_true;
-        sst = sst + d * d;
-    }
+    for_each_block(n, [&](std::size_t, std::size_t count, const float* t) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const float d = t[k] - mean_true;
+            sst = sst + d * d;
+        }
+    }, y_true);
 
     MetricMap metrics;
     metrics.reserve(8);
