@@ -25,7 +25,7 @@ void missing_arguments(const Signature& signature, const std::vector<const char*
     std::string names;
     for (std::size_t i = 0; i < missing.size(); ++i) {
         if (i > 0) names += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
-        names += "'" + std::string(missing[i]) + "'";
+        names.append(1, '\'').append(missing[i]).append(1, '\'');
     }
     raise_type_error(function_name(signature) + " missing " + std::to_string(missing.size()) +
                      " required positional argument" + (missing.size() > 1 ? "s" : "") + ": " + names);

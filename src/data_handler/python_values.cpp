@@ -22,7 +22,8 @@ std::string type_name(PyObject* object) {
 }
 
 void set_conversion_error(PyObject* object, const char* target) {
-    const std::string message = "'" + type_name(object) + "' object cannot be converted to '" + target + "'";
+    std::string message(1, '\'');
+    message.append(type_name(object)).append("' object cannot be converted to '").append(target).append(1, '\'');
     PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
