@@ -62,42 +62,34 @@ std::vector<Code> all_codes(std::size_t count) {
 }
 
 // Builds both reports (baseline first) and compares them.
-template <class Report, class Code, class Compare>
+template <class Report, class Code>
 Result<FailureReport> performance_runtime(MetricMap baseline, MetricMap latest, const std::vector<Code>& codes,
-                                        float threshold, const std::array<const char*, 8>& names,
-                                        Compare compare) {
+                                          float threshold, const std::array<const char*, 8>& names) {
     auto baseline_report = build_report<Report>(std::move(baseline), names);
     if (!baseline_report) return Error{"Invalid baseline report: " + baseline_report.error().message};
     auto latest_report = build_report<Report>(std::move(latest), names);
     if (!latest_report) return Error{"Invalid latest report: " + latest_report.error().message};
-    Result<FailureReport> failures = compare(*latest_report, codes, *baseline_report, threshold);
+    Result<FailureReport> failures = compare_to_baseline(*latest_report, codes, *baseline_report, threshold);
     if (!failures) return Error{"Invalid metric name passed: " + failures.error().message};
     return failures;
 }
 
 Result<FailureReport> classification_performance_runtime(MetricMap baseline, MetricMap latest,
-                                                       const std::vector<BinMetric>& codes, float threshold) {
-    return performance_runtime<BinaryClassificationReport>(
-        std::move(baseline), std::move(latest), codes, threshold, bin_names,
-        [](const auto& l, const auto& c, const auto& b, float t) { return compare_to_baseline(l, c, b, t); });
+                                                         const std::vector<BinMetric>& codes, float threshold) {
+    return performance_runtime<BinaryClassificationReport>(std::move(baseline), std::move(latest), codes,
+                                                           threshold, bin_names);
 }
 
 Result<FailureReport> logistic_performance_runtime(MetricMap baseline, MetricMap latest,
-                                                 const std::vector<BinMetric>& codes, float threshold) {
-    return performance_runtime<LogisticRegressionReport>(
-        std::move(baseline), std::move(latest), codes, threshold, bin_names,
-        [](const auto& l, const auto& c, const auto& b, float t) -> Result<FailureReport> {
-            return compare_to_baseline(l, c, b, t);
-        });
+                                                   const std::vector<BinMetric>& codes, float threshold) {
+    return performance_runtime<LogisticRegressionReport>(std::move(baseline), std::move(latest), codes, threshold,
+                                                         bin_names);
 }
 
 Result<FailureReport> regression_performance_runtime(MetricMap baseline, MetricMap latest,
-                                                   const std::vector<LinearMetric>& codes, float threshold) {
-    return performance_runtime<LinearRegressionReport>(
-        std::move(baseline), std::move(latest), codes, threshold, linear_names,
-        [](const auto& l, const auto& c, const auto& b, float t) -> Result<FailureReport> {
-            return compare_to_baseline(l, c, b, t);
-        });
+                                                     const std::vector<LinearMetric>& codes, float threshold) {
+    return performance_runtime<LinearRegressionReport>(std::move(baseline), std::move(latest), codes, threshold,
+                                                       linear_names);
 }
 
 }  // namespace
