@@ -48,14 +48,26 @@ using BenefitIndices = std::vector<std::uint8_t, data_handler::UninitialisedAllo
 
 struct RowScan {
     FacetTallies tallies;
-    // Benefit index of every row: the facet group's rows in input order, then
-    // the rest group's.
+    // Benefit index of every row: the facet group's rows in input order from
+    // the front, the rest group's rows in input order from the back.
     BenefitIndices benefits;
+
+    template <class Visit>
+    void for_each_benefit_in_group_order(Visit&& visit) const {
+        const std::size_t facet_rows = tallies.facet.rows;
+        for (std::size_t i = 0; i < facet_rows; ++i) visit(benefits[i]);
+        for (std::size_t i = benefits.size(); i > facet_rows; --i) visit(benefits[i - 1]);
+    }
 };
 
 // One pass over the three labelled columns. Labels are 0 or 1, so every count
-// is a sum of products.
+// is a sum of products; each row's benefit goes to the next free slot of its
+// group, chosen without a branch.
 inline RowScan scan_rows(const data_handler::PostTrainingData& data) {
+    RowScan scan;
+    scan.benefits.resize(data.rows);
+    std::uint8_t* const out = scan.benefits.data();
+    std::size_t facet_next = 0, rest_next = data.rows;  // rest slots are taken from the back
     std::array<std::uint64_t, 7> s{};
     data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
                                                 const std::int16_t* p, const std::int16_t* t) {
@@ -72,29 +84,21 @@ inline RowScan scan_rows(const data_handler::PostTrainingData& data) {
             sums[6] += ti;
         }
         for (std::size_t j = 0; j < s.size(); ++j) s[j] += sums[j];
-    }, data.facet, data.predictions, data.ground_truth);
 
-    RowScan scan;
-    scan.tallies.facet = {s[0], s[1], s[2], s[3]};
-    scan.tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};
-
-    // Each row goes to the next slot of its group, chosen without a branch.
-    scan.benefits.resize(data.rows);
-    std::uint8_t* const out = scan.benefits.data();
-    std::size_t facet_next = 0, rest_next = scan.tallies.facet.rows;
-    data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* f,
-                                                const std::int16_t* p, const std::int16_t* t) {
         std::size_t facet_slot = facet_next, rest_slot = rest_next;
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t in_facet = f[k] == 1;
+            rest_slot -= in_facet ^ 1;
             const std::size_t slot = rest_slot + (facet_slot - rest_slot) * in_facet;
             out[slot] = benefit_index(p[k], t[k]);
             facet_slot += in_facet;
-            rest_slot += in_facet ^ 1;
         }
         facet_next = facet_slot;
         rest_next = rest_slot;
     }, data.facet, data.predictions, data.ground_truth);
+
+    scan.tallies.facet = {s[0], s[1], s[2], s[3]};
+    scan.tallies.rest = {data.rows - s[0], s[4] - s[1], s[5] - s[2], s[6] - s[3]};
     return scan;
 }
 

@@ -35,7 +35,7 @@ float generalized_entropy(const RowScan& scan, std::size_t rows) {
     if (exact_sum > (std::uint64_t{1} << 24)) {
         constexpr std::array<float, 3> benefit = {0.0f, 1.0f, 2.0f};
         sum = 0.0f;
-        for (const std::uint8_t b : scan.benefits) sum = sum + benefit[b];
+        scan.for_each_benefit_in_group_order([&](std::uint8_t b) { sum = sum + benefit[b]; });
     }
     const float nf = to_f32(rows);
     const float mean = sum / nf;
@@ -45,7 +45,7 @@ float generalized_entropy(const RowScan& scan, std::size_t rows) {
         t[b] = ratio * ratio + -1.0f;
     }
     float total = 0.0f;
-    for (const std::uint8_t b : scan.benefits) total = total + t[b];
+    scan.for_each_benefit_in_group_order([&](std::uint8_t b) { total = total + t[b]; });
     return (nf * 0.5f) * total;
 }
 
