@@ -163,27 +163,32 @@ Result<LabelledColumn> read_text_by_iteration(PyObject* array, const TextLabel& 
 
 // A fixed-width unicode array read from memory: a row is its code points with
 // trailing NULs dropped, as NumPy's str scalars give it.
-Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& direct, const TextLabel& label,
-                                         bool defer) {
+Result<LabelledColumn> read_text_directly(PyObject* array, const DirectArray& direct, const TextLabel& label) {
     const std::size_t width = direct.itemsize / sizeof(Py_UCS4);
-    if (all_code_points_valid(direct.data, direct.stride, direct.size, width)) {
-        // Every row is a text NumPy would give and UTF-8 can encode; without a
-        // usable label nothing matches.
-        static const std::vector<std::uint32_t> unmatchable = {0};
-        LabelledColumn labels = label_text_deferred(direct.data, direct.stride, direct.size, width,
-                                                    label.utf8 ? label.code_points : unmatchable);
-        return defer ? std::move(labels) : materialise(labels);
+    // Without a usable label nothing matches.
+    static const std::vector<std::uint32_t> unmatchable = {0};
+    const LabelledColumn matcher = label_text_deferred(direct.data, direct.stride, direct.size, width,
+                                                       label.utf8 ? label.code_points : unmatchable);
+    // Each block of rows is checked and then labelled while it is still in cache.
+    LabelValues labels(direct.size);
+    for (std::size_t start = 0; start < direct.size; start += block_rows) {
+        const std::size_t count = std::min(block_rows, direct.size - start);
+        const char* rows = direct.data + static_cast<std::ptrdiff_t>(start) * direct.stride;
+        if (!all_code_points_valid(rows, direct.stride, count, width)) {
+            // A row holds a code point NumPy or the encoder refuses: take each
+            // row as the iteration would, so the same error comes out.
+            return read_text_by_iteration(array, label);
+        }
+        matcher.block(start, count, labels.data() + start);
     }
-    // Some row holds a code point NumPy or the encoder refuses: take each row as
-    // the iteration would, so the same error comes out.
-    return read_text_by_iteration(array, label);
+    return LabelledColumn(std::move(labels));
 }
 
 Result<LabelledColumn> label_text_column(PyObject* array, const std::optional<DirectArray>& direct,
-                                         PyObject* label_object, bool defer) {
+                                         PyObject* label_object) {
     const TextLabel label(label_object);
     Result<LabelledColumn> labels = direct && direct->kind == ElementKind::Unicode
-                                        ? read_text_directly(array, *direct, label, defer)
+                                        ? read_text_directly(array, *direct, label)
                                         : read_text_by_iteration(array, label);
     if (!labels) return labels;
     if (!label.is_text) return Error{"string"};
@@ -204,7 +209,7 @@ Result<LabelledColumn> apply_label(PyObject* array, PyObject* label, bool defer)
         case ColumnType::Float: return label_float_column(array, direct, label, defer);
         case ColumnType::Other: break;
     }
-    return label_text_column(array, direct, label, defer);
+    return label_text_column(array, direct, label);
 }
 
 }  // namespace zentrova::data_handler
