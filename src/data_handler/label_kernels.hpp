@@ -2,6 +2,7 @@
 // two distinct values, greater-or-equal against a threshold otherwise.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -88,16 +89,59 @@ Wide rule_label(const LabelRule& rule) noexcept {
         return rule.integer_label;
 }
 
+// Signed 64-bit comparisons from subtraction, xor and shifts, which vectorise
+// with the baseline instruction set (it has no 64-bit compare).
+struct WideIntegerCompare {
+    static std::int16_t equal(std::int64_t value, std::int64_t label) noexcept {
+        const auto x = static_cast<std::uint64_t>(value ^ label);
+        return static_cast<std::int16_t>(static_cast<std::uint32_t>(x | (x >> 32)) == 0);
+    }
+    static std::int16_t at_least(std::int64_t value, std::int64_t threshold) noexcept {
+        const auto x = static_cast<std::uint64_t>(value), y = static_cast<std::uint64_t>(threshold);
+        const std::uint64_t difference = x - y;
+        const std::uint64_t less = (difference ^ ((x ^ y) & (difference ^ x))) >> 63;
+        return static_cast<std::int16_t>(less ^ 1);
+    }
+};
+
 template <class Source, class Wide, bool Discrete>
 void fill_labels(const LabelRule& rule, std::size_t start, std::size_t count, std::int16_t* out) {
     const Strided<Source> block{rule.data + static_cast<std::ptrdiff_t>(start) * rule.stride, rule.stride, count};
-    with_accessor(block, [&](auto at) {
-        if constexpr (Discrete)
-            apply_label_discrete<Wide>(count, at, rule_label<Wide>(rule), out);
-        else
-            apply_label_continuous<Wide>(count, at, rule_label<Wide>(rule), out);
-        return 0;
-    });
+    const Wide label = rule_label<Wide>(rule);
+    if constexpr (std::is_same_v<Source, std::int64_t>) {
+        with_accessor(block, [&](auto at) {
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = Discrete ? WideIntegerCompare::equal(at(i), label) : WideIntegerCompare::at_least(at(i), label);
+            return 0;
+        });
+        return;
+    } else if constexpr (std::is_integral_v<Source>) {
+        // A narrower column compares in its own width; a label outside its range
+        // gives the same answer for every row.
+        constexpr auto lowest = static_cast<std::int64_t>(std::numeric_limits<Source>::min());
+        constexpr auto highest = static_cast<std::int64_t>(std::numeric_limits<Source>::max());
+        if (label < lowest || label > highest) {
+            std::fill(out, out + count, static_cast<std::int16_t>(!Discrete && label < lowest));
+            return;
+        }
+        const auto narrow = static_cast<Source>(label);
+        with_accessor(block, [&](auto at) {
+            if constexpr (Discrete)
+                apply_label_discrete<Source>(count, at, narrow, out);
+            else
+                apply_label_continuous<Source>(count, at, narrow, out);
+            return 0;
+        });
+        return;
+    } else {
+        with_accessor(block, [&](auto at) {
+            if constexpr (Discrete)
+                apply_label_discrete<Wide>(count, at, label, out);
+            else
+                apply_label_continuous<Wide>(count, at, label, out);
+            return 0;
+        });
+    }
 }
 
 // The numeric labelling rule on a column widened to Wide (int64 or double):
