@@ -85,13 +85,17 @@ inline RowScan scan_rows(const data_handler::PostTrainingData& data) {
         }
         for (std::size_t j = 0; j < s.size(); ++j) s[j] += sums[j];
 
+        // The benefit is written to both groups' next free slot and only its own
+        // group's cursor moves, so the other slot is overwritten later; when one
+        // free slot is left, both writes land on it.
         std::size_t facet_slot = facet_next, rest_slot = rest_next;
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t in_facet = f[k] == 1;
-            rest_slot -= in_facet ^ 1;
-            const std::size_t slot = rest_slot + (facet_slot - rest_slot) * in_facet;
-            out[slot] = benefit_index(p[k], t[k]);
+            const std::uint8_t b = benefit_index(p[k], t[k]);
+            out[facet_slot] = b;
+            out[rest_slot - 1] = b;
             facet_slot += in_facet;
+            rest_slot -= in_facet ^ 1;
         }
         facet_next = facet_slot;
         rest_next = rest_slot;
