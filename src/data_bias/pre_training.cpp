@@ -24,24 +24,9 @@ GroupCounts group_counts(std::uint64_t size, std::uint64_t ones) {
 }  // namespace
 
 MetricMap pre_training_bias(data_handler::PreTraining data) {
-    // Labels are 0 or 1, so sums count the ones.
-    std::uint64_t facet_rows = 0, facet_ones = 0, all_ones = 0;
-    data_handler::for_each_block(data.rows, [&](std::size_t, std::size_t count, const std::int16_t* facet,
-                                                const std::int16_t* truth) {
-        std::uint32_t f_sum = 0, both = 0, t_sum = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            const auto f = static_cast<std::uint32_t>(facet[k]), t = static_cast<std::uint32_t>(truth[k]);
-            f_sum += f;
-            both += f & t;
-            t_sum += t;
-        }
-        facet_rows += f_sum;
-        facet_ones += both;
-        all_ones += t_sum;
-    }, data.facet, data.ground_truth);
-    const GroupCounts f = group_counts(facet_rows, facet_ones);
-    const GroupCounts r = group_counts(data.rows - facet_rows, all_ones - facet_ones);
-    const float total = to_f32(data.rows);
+    const GroupCounts f = group_counts(data.facet_ground_truth.rows, data.facet_ground_truth.positives);
+    const GroupCounts r = group_counts(data.rest_ground_truth.rows, data.rest_ground_truth.positives);
+    const float total = to_f32(data.facet_ground_truth.rows + data.rest_ground_truth.rows);
     const float qf = f.label_pos / f.n;
     const float qr = r.label_pos / r.n;
 
