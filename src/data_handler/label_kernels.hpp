@@ -108,14 +108,22 @@ template <class Source, class Wide, bool Discrete>
 void fill_labels(const LabelRule& rule, std::size_t start, std::size_t count, std::int16_t* out) {
     const Strided<Source> block{rule.data + static_cast<std::ptrdiff_t>(start) * rule.stride, rule.stride, count};
     const Wide label = rule_label<Wide>(rule);
-    if constexpr (std::is_same_v<Source, std::int64_t>) {
+    // Compares the block's values, taken as Compared, with the label.
+    auto compare_as = [&]<class Compared>(Compared compared_label) {
         with_accessor(block, [&](auto at) {
-            for (std::size_t i = 0; i < count; ++i)
-                out[i] = Discrete ? WideIntegerCompare::equal(at(i), label) : WideIntegerCompare::at_least(at(i), label);
+            if constexpr (std::is_same_v<Compared, std::int64_t>) {
+                for (std::size_t i = 0; i < count; ++i)
+                    out[i] = Discrete ? WideIntegerCompare::equal(at(i), compared_label)
+                                      : WideIntegerCompare::at_least(at(i), compared_label);
+            } else if constexpr (Discrete) {
+                apply_label_discrete<Compared>(count, at, compared_label, out);
+            } else {
+                apply_label_continuous<Compared>(count, at, compared_label, out);
+            }
             return 0;
         });
-        return;
-    } else if constexpr (std::is_integral_v<Source>) {
+    };
+    if constexpr (std::is_integral_v<Source> && !std::is_same_v<Source, std::int64_t>) {
         // A narrower column compares in its own width; a label outside its range
         // gives the same answer for every row.
         constexpr auto lowest = static_cast<std::int64_t>(std::numeric_limits<Source>::min());
@@ -124,23 +132,9 @@ void fill_labels(const LabelRule& rule, std::size_t start, std::size_t count, st
             std::fill(out, out + count, static_cast<std::int16_t>(!Discrete && label < lowest));
             return;
         }
-        const auto narrow = static_cast<Source>(label);
-        with_accessor(block, [&](auto at) {
-            if constexpr (Discrete)
-                apply_label_discrete<Source>(count, at, narrow, out);
-            else
-                apply_label_continuous<Source>(count, at, narrow, out);
-            return 0;
-        });
-        return;
+        compare_as(static_cast<Source>(label));
     } else {
-        with_accessor(block, [&](auto at) {
-            if constexpr (Discrete)
-                apply_label_discrete<Wide>(count, at, label, out);
-            else
-                apply_label_continuous<Wide>(count, at, label, out);
-            return 0;
-        });
+        compare_as(label);
     }
 }
 
