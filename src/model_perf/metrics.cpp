@@ -115,20 +115,20 @@ MetricMap logistic_regression_metrics(const PerfColumn& y_pred, const PerfColumn
     Confusion confusion;
     float acc = 0.0f;
     std::array<float, block_rows> labels;
-    for_each_block(y_true.size(), [&](std::size_t, std::size_t count, const float* p, const float* t) {
-        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= decision_threshold ? 1.0f : 0.0f;
-        confusion.add(labels.data(), t, count);
+    for_each_block(y_true.size(), [&](std::size_t, std::size_t count, const float* p_block, const float* t_block) {
+        for (std::size_t k = 0; k < count; ++k) labels[k] = p_block[k] >= decision_threshold ? 1.0f : 0.0f;
+        confusion.add(labels.data(), t_block, count);
         for (std::size_t k = 0; k < count; ++k) {
+            const float t = t_block[k], p = p_block[k];
             float term;
             // With t exactly 0 or 1 and p strictly between 0 and 1 one of the two
-            // products is 0 times a finite logarithm: a zero that cannot change the sum.
-            if (t[k] == 0.0f && p[k] > 0.0f && p[k] < 1.0f) {
-                term = std::log10(1.0f - p[k]);
-            } else if (t[k] == 1.0f && p[k] > 0.0f && p[k] < 1.0f) {
-                term = std::log10(p[k]);
+            // products is 0 times a finite logarithm: a zero that cannot change
+            // the sum, so one logarithm is enough (chosen without a branch).
+            if ((t == 0.0f || t == 1.0f) && p > 0.0f && p < 1.0f) {
+                term = std::log10(t == 0.0f ? 1.0f - p : p);
             } else {
-                const float a = t[k] * std::log10(p[k]);
-                const float b = (1.0f - t[k]) * std::log10(1.0f - p[k]);
+                const float a = t * std::log10(p);
+                const float b = (1.0f - t) * std::log10(1.0f - p);
                 term = a + b;
             }
             acc = acc + term;
