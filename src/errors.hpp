@@ -34,9 +34,6 @@ private:
     std::variant<T, Error> state_;
 };
 
-// An operation that succeeds with no value.
-struct Done {};
-
 // A failure that abandons the whole call; the module surface turns it into the
 // fatal-error exception.
 class FatalError : public std::exception {
