@@ -310,10 +310,14 @@ PyObject* initialise() {
                         "that imported it first");
         return nullptr;
     }
-    if (module_object != nullptr) return Py_NewRef(module_object);
+    if (module_object != nullptr) {
+        Py_INCREF(module_object);
+        return module_object;
+    }
     py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
     if (!module || !add_functions(module.get())) return nullptr;
-    module_object = Py_NewRef(module.get());
+    Py_INCREF(module.get());
+    module_object = module.get();
     return module.release();
 }
 
