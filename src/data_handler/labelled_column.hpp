@@ -9,7 +9,6 @@
 
 namespace zentrova::data_handler {
 
-using zentrova::UninitialisedAllocator;
 using LabelValues = Values<std::int16_t>;
 
 // Labels of values in memory that the caller keeps alive and unchanged.
@@ -21,6 +20,7 @@ struct LabelRule {
     double float_label = 0.0;
     std::size_t width = 0;                // code points per row of a text column
     std::vector<std::uint32_t> pattern;   // a matching text row, padded with NULs
+    // Writes the labels of rows [start, start + count) to out.
     void (*fill)(const LabelRule& rule, std::size_t start, std::size_t count, std::int16_t* out) = nullptr;
 };
 
