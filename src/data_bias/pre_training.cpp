@@ -13,17 +13,17 @@ namespace {
 struct GroupCounts {
     float n;          // number of labels
     float label_pos;  // exact count of ones, converted once
-    float zeros;      // float-accumulated count of zeros
-    float ones;       // float-accumulated count of ones
+    float zeros;      // exact count of zeros, converted once
+    float ones;       // exact count of ones, converted once
 };
 
 GroupCounts group_counts(std::uint64_t size, std::uint64_t ones) {
-    return {to_f32(size), to_f32(ones), saturating_count(size - ones), saturating_count(ones)};
+    return {to_f32(size), to_f32(ones), to_f32(size - ones), to_f32(ones)};
 }
 
 }  // namespace
 
-MetricMap pre_training_bias(data_handler::PreTraining data) {
+MetricMap pre_training_bias(PreTraining data) {
     const GroupCounts f = group_counts(data.facet_ground_truth.rows, data.facet_ground_truth.positives);
     const GroupCounts r = group_counts(data.rest_ground_truth.rows, data.rest_ground_truth.positives);
     const float total = to_f32(data.facet_ground_truth.rows + data.rest_ground_truth.rows);

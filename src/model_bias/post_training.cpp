@@ -24,56 +24,11 @@ constexpr std::array<const char*, model_bias_metric_count> keys = {
     "GeneralizedEntropy",
 };
 
-// Benefit of a pair: 1 for a true positive, 0 for a false negative, and 2 for
-// every row whose ground truth is 0, whatever the prediction.
-inline std::size_t benefit_index(std::uint8_t pair) noexcept {
-    using data_handler::labelled_positive;
-    using data_handler::predicted_positive;
-    if (!(pair & labelled_positive)) return 2;
-    return pair & predicted_positive ? 1 : 0;
-}
-
-// The pairs of the facet group, then those of the rest group, in input order.
-template <class Visit>
-void for_each_pair_in_group_order(const PostTrainingData& data, Visit&& visit) {
-    data.for_each_facet_pair(visit);
-    data.for_each_rest_pair(visit);
-}
-
-float generalized_entropy(const PostTrainingData& data, const GroupTally& facet, const GroupTally& rest) {
-    const std::size_t rows = data.rows();
-    // Benefits are 1 per true positive and 2 per row whose ground truth is 0.
-    const std::uint64_t exact_sum = facet.true_pos + rest.true_pos + 2 * (rows - facet.label_pos - rest.label_pos);
-    // While the running sum stays within 2^24 every float addition is exact;
-    // beyond that the order of the additions decides the rounding.
-    float sum = static_cast<float>(exact_sum);
-    if (exact_sum > (std::uint64_t{1} << 24)) {
-        constexpr std::array<float, 3> benefit = {0.0f, 1.0f, 2.0f};
-        sum = 0.0f;
-        for_each_pair_in_group_order(data, [&](std::uint8_t pair) { sum = sum + benefit[benefit_index(pair)]; });
-    }
-    const float nf = to_f32(rows);
-    const float mean = sum / nf;
-    std::array<float, 3> t{};
-    for (std::size_t b = 0; b < 3; ++b) {
-        const float ratio = static_cast<float>(b) / mean;
-        t[b] = ratio * ratio + -1.0f;
-    }
-    // The t value of each pair code, so the sum below is a lookup and an add.
-    std::array<float, 4> t_of_pair{};
-    for (std::uint8_t pair = 0; pair < 4; ++pair) t_of_pair[pair] = t[benefit_index(pair)];
-    float total = 0.0f;
-    for_each_pair_in_group_order(data, [&](std::uint8_t pair) { total = total + t_of_pair[pair]; });
-    return (nf * 0.5f) * total;
-}
-
 }  // namespace
 
 const char* metric_key(ModelBiasMetrics metric) noexcept { return keys[static_cast<std::size_t>(metric)]; }
 
-MetricMap post_training_bias(PostTrainingData data) {
-    const GroupTally facet = tally(data.pairs.data(), data.pairs.data() + data.facet_rows);
-    const GroupTally rest = tally(data.pairs.data() + data.facet_rows, data.pairs.data() + data.rows());
+MetricMap post_training_metrics(const GroupTally& facet, const GroupTally& rest, float generalized_entropy) {
     const GroupStatistics f(facet), r(rest);
 
     MetricMap metrics;
@@ -96,7 +51,7 @@ MetricMap post_training_bias(PostTrainingData data) {
     put(M::TreatmentEquity, r.fn / r.fp - f.fn / f.fp);
     put(M::ConditionalDemographicDesparityPredictedLabels,
         r.pred_neg / (f.pred_neg + r.pred_neg) - r.pred_pos / (f.pred_pos + r.pred_pos));
-    put(M::GeneralizedEntropy, generalized_entropy(data, facet, rest));
+    put(M::GeneralizedEntropy, generalized_entropy);
     return metrics;
 }
 

@@ -1,0 +1,262 @@
+#include "engine/bias_stats.hpp"
+
+#include <algorithm>
+
+#include "engine/encoding.hpp"
+#include "engine/family_formulas.hpp"
+#include "numeric/exact_sum.hpp"
+
+namespace zentrova::engine {
+namespace {
+
+constexpr std::size_t block = 2048;
+
+// Adds how often each code occurs; four tables break the dependency between
+// neighbouring rows of the same code.
+template <std::size_t Bins>
+void count_codes(const std::uint8_t* codes, std::size_t n, std::array<std::uint64_t, Bins>& counts) {
+    std::uint32_t tables[4][Bins] = {};
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        ++tables[0][codes[k]];
+        ++tables[1][codes[k + 1]];
+        ++tables[2][codes[k + 2]];
+        ++tables[3][codes[k + 3]];
+    }
+    for (; k < n; ++k) ++tables[0][codes[k]];
+    for (std::size_t b = 0; b < Bins; ++b)
+        counts[b] += std::uint64_t{tables[0][b]} + tables[1][b] + tables[2][b] + tables[3][b];
+}
+
+void write_label(Writer& out, const LabelValue& label) {
+    out.u8(static_cast<std::uint8_t>(label.tag));
+    if (label.tag == LabelValue::Tag::Float) out.f64(label.real);
+    if (label.tag == LabelValue::Tag::Int || label.tag == LabelValue::Tag::Text) out.text(label.text);
+}
+
+bool valid_integer_text(std::string_view text) {
+    if (text.empty() || text.size() > 4096) return false;
+    std::size_t i = text[0] == '-' ? 1 : 0;
+    if (i == text.size()) return false;
+    if (text[i] == '0' && text.size() > i + 1) return false;
+    for (; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return text != "-0";
+}
+
+bool read_label(Reader& in, LabelValue& label) {
+    std::uint8_t tag;
+    if (!in.u8(tag) || tag > static_cast<std::uint8_t>(LabelValue::Tag::Other)) return false;
+    label.tag = static_cast<LabelValue::Tag>(tag);
+    switch (label.tag) {
+        case LabelValue::Tag::Float: return in.f64(label.real);
+        case LabelValue::Tag::Int: return in.text(label.text) && valid_integer_text(label.text);
+        case LabelValue::Tag::Text: return in.text(label.text);
+        case LabelValue::Tag::Other: return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+template <std::size_t Columns>
+std::optional<std::string> BiasStats<Columns>::difference(
+    const BiasStats& other, const std::array<std::string_view, Columns>& names) const {
+    for (std::size_t c = 0; c < Columns; ++c)
+        if (!(columns_[c].label == other.columns_[c].label))
+            return std::string(names[c]) + "_label_or_threshold differs";
+    std::array<ColumnKind, Columns> kinds;
+    for (std::size_t c = 0; c < Columns; ++c) kinds[c] = other.columns_[c].kind;
+    return batch_difference(kinds, names);
+}
+
+template <std::size_t Columns>
+std::optional<std::string> BiasStats<Columns>::batch_difference(
+    const std::array<ColumnKind, Columns>& kinds, const std::array<std::string_view, Columns>& names) const {
+    for (std::size_t c = 0; c < Columns; ++c) {
+        const ColumnKind mine = columns_[c].kind, theirs = kinds[c];
+        if (mine != ColumnKind::Unset && theirs != ColumnKind::Unset && mine != theirs)
+            return std::string(names[c]) + "_array column kind differs: " + kind_name(mine) + " and " +
+                   kind_name(theirs);
+    }
+    return std::nullopt;
+}
+
+template <std::size_t Columns>
+void BiasStats<Columns>::update(const std::array<const LabelledBatch*, Columns>& batch) {
+    std::size_t rows = input_size(batch[0]->input);
+    for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(batch[c]->input));
+    std::array<std::uint8_t, block> bits[Columns];
+    std::array<std::uint8_t, block> codes;
+    for (std::size_t start = 0; start < rows; start += block) {
+        const std::size_t count = std::min(block, rows - start);
+        for (std::size_t c = 0; c < Columns; ++c)
+            label_block(batch[c]->input, batch[c]->label, start, count, bits[c].data(), columns_[c].keys);
+        for (std::size_t k = 0; k < count; ++k) {
+            std::uint8_t code = bits[0][k];
+            for (std::size_t c = 1; c < Columns; ++c) code = static_cast<std::uint8_t>(code | (bits[c][k] << (2 * c)));
+            codes[k] = code;
+        }
+        count_codes<bins>(codes.data(), count, counts_);
+    }
+    for (std::size_t c = 0; c < Columns; ++c) {
+        const std::size_t size = input_size(batch[c]->input);
+        for (std::size_t start = rows; start < size; start += block)
+            scan_block_keys(batch[c]->input, start, std::min(block, size - start), columns_[c].keys);
+        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(batch[c]->input);
+    }
+}
+
+template <std::size_t Columns>
+void BiasStats<Columns>::merge(const BiasStats& other) {
+    for (std::size_t c = 0; c < Columns; ++c) {
+        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = other.columns_[c].kind;
+        columns_[c].keys.merge(other.columns_[c].keys);
+    }
+    for (std::size_t b = 0; b < bins; ++b) counts_[b] += other.counts_[b];
+}
+
+template <std::size_t Columns>
+void BiasStats<Columns>::write(std::string& out) const {
+    Writer writer;
+    for (const LabelledColumnState& column : columns_) {
+        write_label(writer, column.label);
+        writer.u8(static_cast<std::uint8_t>(column.kind));
+        writer.u8(column.keys.many ? 3 : column.keys.count);
+        writer.u32(static_cast<std::uint32_t>(column.keys.keys[0]));
+        writer.u32(static_cast<std::uint32_t>(column.keys.keys[1]));
+    }
+    for (const std::uint64_t count : counts_) writer.u64(count);
+    out += writer.raw();
+}
+
+template <std::size_t Columns>
+bool BiasStats<Columns>::read(std::string_view& in, BiasStats& out) {
+    Reader reader(in);
+    BiasStats stats;
+    for (LabelledColumnState& column : stats.columns_) {
+        std::uint8_t kind, count;
+        std::uint32_t first, second;
+        if (!read_label(reader, column.label) || !reader.u8(kind) || !reader.u8(count) || !reader.u32(first) ||
+            !reader.u32(second))
+            return false;
+        if (kind > static_cast<std::uint8_t>(ColumnKind::Text) || count > 3) return false;
+        column.kind = static_cast<ColumnKind>(kind);
+        column.keys.many = count == 3;
+        column.keys.count = count == 3 ? 0 : count;
+        column.keys.keys[0] = static_cast<std::int32_t>(first);
+        column.keys.keys[1] = static_cast<std::int32_t>(second);
+        if (!column.keys.valid()) return false;
+        // Text rows carry no keys; a column without rows has none either.
+        const bool keyless = column.keys.count == 0 && !column.keys.many;
+        if ((column.kind == ColumnKind::Text || column.kind == ColumnKind::Unset) && !keyless) return false;
+    }
+    std::uint64_t total = 0;
+    for (std::size_t b = 0; b < bins; ++b) {
+        if (!reader.u64(stats.counts_[b])) return false;
+        if (stats.counts_[b] > ~std::uint64_t{0} - total) return false;
+        total += stats.counts_[b];
+        // A row at least equal to its label is at least the label: bit 0 implies bit 1,
+        // and a text row sets both or neither.
+        for (std::size_t c = 0; c < Columns; ++c) {
+            const std::size_t pair = (b >> (2 * c)) & 3;
+            const bool possible = stats.columns_[c].kind == ColumnKind::Text ? (pair == 0 || pair == 3) : pair != 1;
+            if (!possible && stats.counts_[b] != 0) return false;
+        }
+    }
+    for (const LabelledColumnState& column : stats.columns_)
+        if (column.kind == ColumnKind::Unset && total != 0) return false;
+    in = reader.rest();
+    out = std::move(stats);
+    return true;
+}
+
+template class BiasStats<2>;
+template class BiasStats<3>;
+
+namespace {
+
+enum Family : std::uint8_t { DataBiasFamily = 1, ModelBiasFamily = 2 };
+
+template <class Stats>
+std::string encode_family(const Stats& stats, std::uint8_t family) {
+    Writer writer(family);
+    stats.write(writer.raw());
+    return writer.finish();
+}
+
+template <class Stats>
+bool decode_family(std::string_view bytes, Stats& out, std::uint8_t family) {
+    Reader reader;
+    if (!Reader::open(bytes, family, reader)) return false;
+    Stats stats;
+    if (!Stats::read(reader.rest(), stats) || !reader.done()) return false;
+    out = std::move(stats);
+    return true;
+}
+
+}  // namespace
+
+std::string encode(const DataBiasCore& stats) { return encode_family(stats, DataBiasFamily); }
+std::string encode(const ModelBiasCore& stats) { return encode_family(stats, ModelBiasFamily); }
+bool decode(std::string_view bytes, DataBiasCore& out) { return decode_family(bytes, out, DataBiasFamily); }
+bool decode(std::string_view bytes, ModelBiasCore& out) { return decode_family(bytes, out, ModelBiasFamily); }
+
+Result<MetricMap> data_bias_metrics(const DataBiasCore& stats) {
+    const std::uint8_t facet_bit = stats.column(0).rule_bit(), truth_bit = stats.column(1).rule_bit();
+    GroupLabelCounts facet, rest;
+    for (std::size_t code = 0; code < DataBiasCore::bins; ++code) {
+        const std::uint64_t count = stats.counts()[code];
+        GroupLabelCounts& group = code & facet_bit ? facet : rest;
+        group.rows += count;
+        if ((code >> 2) & truth_bit) group.positives += count;
+    }
+    if (facet.rows == 0 || rest.rows == 0) return Error{"No deviation"};
+    return pre_training_formulas(facet, rest);
+}
+
+Result<MetricMap> model_bias_metrics(const ModelBiasCore& stats) {
+    const std::uint8_t facet_bit = stats.column(0).rule_bit(), prediction_bit = stats.column(1).rule_bit(),
+                       truth_bit = stats.column(2).rule_bit();
+    ConfusionCounts facet, rest;
+    for (std::size_t code = 0; code < ModelBiasCore::bins; ++code) {
+        const std::uint64_t count = stats.counts()[code];
+        ConfusionCounts& group = code & facet_bit ? facet : rest;
+        const bool predicted = (code >> 2) & prediction_bit, labelled = (code >> 4) & truth_bit;
+        group.rows += count;
+        if (predicted) group.pred_pos += count;
+        if (labelled) group.label_pos += count;
+        if (predicted && labelled) group.true_pos += count;
+    }
+    if (facet.rows == 0 || rest.rows == 0) return Error{"no deviaton"};
+    return post_training_formulas(facet, rest, generalized_entropy(facet, rest));
+}
+
+// Benefits are 1 for a true positive, 0 for a false negative and 2 for every
+// row whose ground truth is 0, so both sums follow exactly from three counts.
+float generalized_entropy(const ConfusionCounts& facet, const ConfusionCounts& rest) {
+    const std::uint64_t rows = facet.rows + rest.rows;
+    const std::uint64_t ones = facet.true_pos + rest.true_pos;
+    const std::uint64_t zeros = facet.label_pos + rest.label_pos - ones;
+    const std::uint64_t twos = rows - ones - zeros;
+    // A value that no row takes adds nothing, not even a NaN.
+    auto add = [](numeric::ExactSum& sum, float value, std::uint64_t count) {
+        if (count != 0) sum.add_multiple(value, count);
+    };
+    numeric::ExactSum benefits;
+    add(benefits, 1.0f, ones);
+    add(benefits, 2.0f, twos);
+    const float nf = static_cast<float>(rows);
+    const float mean = benefits.value() / nf;
+    auto t_of = [mean](float b) {
+        const float ratio = b / mean;
+        return ratio * ratio + -1.0f;
+    };
+    numeric::ExactSum total;
+    add(total, t_of(0.0f), zeros);
+    add(total, t_of(1.0f), ones);
+    add(total, t_of(2.0f), twos);
+    return (nf * 0.5f) * total.value();
+}
+
+}  // namespace zentrova::engine

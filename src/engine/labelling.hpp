@@ -1,0 +1,221 @@
+// Labelling of one block of rows under both candidate rules at once. A row of
+// a numeric column gets two bits: bit 0 "equals the label", bit 1 "is at least
+// the label". Which rule counts is decided only when metrics are asked for:
+// equality when the whole column holds exactly two distinct 32-bit keys,
+// greater-or-equal otherwise. A text row is either equal or not, so both bits
+// carry its match.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "engine/columns.hpp"
+
+namespace zentrova::engine {
+
+inline constexpr std::uint8_t equal_bit = 1, at_least_bit = 2;
+
+// Up to two distinct keys, or the knowledge that there are more.
+struct DistinctKeys {
+    std::uint8_t count = 0;
+    bool many = false;
+    std::int32_t keys[2] = {0, 0};  // ascending when count is 2
+
+    void insert(std::int32_t key) noexcept {
+        if (many) return;
+        for (std::uint8_t i = 0; i < count; ++i)
+            if (keys[i] == key) return;
+        if (count == 2) {
+            *this = DistinctKeys{};
+            many = true;
+            return;
+        }
+        keys[count++] = key;
+        if (count == 2 && keys[0] > keys[1]) std::swap(keys[0], keys[1]);
+    }
+    void merge(const DistinctKeys& other) noexcept {
+        if (other.many) {
+            *this = DistinctKeys{};
+            many = true;
+            return;
+        }
+        for (std::uint8_t i = 0; i < other.count; ++i) insert(other.keys[i]);
+    }
+    bool exactly_two() const noexcept { return !many && count == 2; }
+    bool valid() const noexcept {
+        if (many) return count == 0 && keys[0] == 0 && keys[1] == 0;
+        if (count > 2) return false;
+        if (count < 2 && keys[1] != 0) return false;
+        if (count == 0 && keys[0] != 0) return false;
+        return count < 2 || keys[0] < keys[1];
+    }
+    friend bool operator==(const DistinctKeys&, const DistinctKeys&) = default;
+};
+
+// Truncation toward zero, saturating, NaN to 0 (without branches).
+inline std::int32_t truncate_to_i32(double value) noexcept {
+    const double clamped = value < -2147483648.0 ? -2147483648.0 : (value > 2147483647.0 ? 2147483647.0 : value);
+    return static_cast<std::int32_t>(value == value ? clamped : 0.0);
+}
+
+template <class S>
+std::int32_t distinct_key(S value) noexcept {
+    if constexpr (std::is_integral_v<S>)
+        // the low 32 bits, wrapping
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+    else
+        return truncate_to_i32(static_cast<double>(value));
+}
+
+// Calls body(at) with an accessor of rows [start, start + count): a plain
+// pointer for aligned contiguous memory, so loops vectorise, else a strided read.
+template <class S, class Body>
+void with_rows(const NumericColumn& column, std::size_t start, Body&& body) {
+    const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    if (column.stride == static_cast<std::ptrdiff_t>(sizeof(S)) &&
+        reinterpret_cast<std::uintptr_t>(base) % alignof(S) == 0) {
+        const S* values = reinterpret_cast<const S*>(base);
+        body([values](std::size_t k) { return values[k]; });
+        return;
+    }
+    const std::ptrdiff_t stride = column.stride;
+    body([base, stride](std::size_t k) {
+        S value;
+        std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * stride, sizeof value);
+        return value;
+    });
+}
+
+// Adds the keys of `count` rows; a block whose keys are all known already
+// costs one vectorised pass.
+template <class S, class At>
+void scan_keys(At at, std::size_t count, DistinctKeys& keys) noexcept {
+    if (keys.many) return;
+    if (keys.count > 0) {
+        const std::int32_t a = keys.keys[0], b = keys.count == 2 ? keys.keys[1] : keys.keys[0];
+        std::uint32_t other = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::int32_t key = distinct_key<S>(at(k));
+            other |= static_cast<std::uint32_t>(key != a) & static_cast<std::uint32_t>(key != b);
+        }
+        if (other == 0) return;
+    }
+    for (std::size_t k = 0; k < count && !keys.many; ++k) keys.insert(distinct_key<S>(at(k)));
+}
+
+// Signed 64-bit comparisons from subtraction, xor and shifts, which vectorise
+// with the baseline instruction set (it has no 64-bit compare).
+inline std::uint8_t equal_i64(std::int64_t value, std::int64_t label) noexcept {
+    const auto x = static_cast<std::uint64_t>(value ^ label);
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(x | (x >> 32)) == 0);
+}
+inline std::uint8_t at_least_i64(std::int64_t value, std::int64_t threshold) noexcept {
+    const auto x = static_cast<std::uint64_t>(value), y = static_cast<std::uint64_t>(threshold);
+    const std::uint64_t difference = x - y;
+    const std::uint64_t less = (difference ^ ((x ^ y) & (difference ^ x))) >> 63;
+    return static_cast<std::uint8_t>(less ^ 1);
+}
+
+template <class S>
+void label_numeric_block(const NumericColumn& column, const ColumnLabel& label, std::size_t start,
+                         std::size_t count, std::uint8_t* out, DistinctKeys& keys) {
+    with_rows<S>(column, start, [&](auto at) {
+        scan_keys<S>(at, count, keys);
+        if constexpr (std::is_floating_point_v<S>) {
+            const double threshold = label.real;
+            for (std::size_t k = 0; k < count; ++k) {
+                const double v = static_cast<double>(at(k));
+                out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
+                                                   (static_cast<std::uint8_t>(v >= threshold) << 1));
+            }
+        } else if constexpr (std::is_same_v<S, std::int64_t>) {
+            const std::int64_t threshold = label.integer;
+            for (std::size_t k = 0; k < count; ++k)
+                out[k] = static_cast<std::uint8_t>(equal_i64(at(k), threshold) |
+                                                   (at_least_i64(at(k), threshold) << 1));
+        } else {
+            // A narrower column compares in its own width; a label outside its
+            // range gives the same answer for every row.
+            constexpr auto lowest = static_cast<std::int64_t>(std::numeric_limits<S>::min());
+            constexpr auto highest = static_cast<std::int64_t>(std::numeric_limits<S>::max());
+            if (label.integer < lowest || label.integer > highest) {
+                std::fill(out, out + count, static_cast<std::uint8_t>(label.integer < lowest ? at_least_bit : 0));
+                return;
+            }
+            const auto threshold = static_cast<S>(label.integer);
+            for (std::size_t k = 0; k < count; ++k) {
+                const S v = at(k);
+                out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
+                                                   (static_cast<std::uint8_t>(v >= threshold) << 1));
+            }
+        }
+    });
+}
+
+// Fixed-width text rows equal to the label: the label's code points, then NULs.
+inline void label_text_block(const TextColumn& column, const ColumnLabel& label, std::size_t start,
+                             std::size_t count, std::uint8_t* out) {
+    const std::size_t width = column.width;
+    const bool can_match = label.matchable && label.code_points.size() <= width &&
+                           (label.code_points.empty() || label.code_points.back() != 0);
+    if (!can_match) {
+        std::fill(out, out + count, std::uint8_t{0});
+        return;
+    }
+    const std::size_t bytes = width * sizeof(std::uint32_t);
+    std::uint32_t pattern_inline[16] = {};
+    std::vector<std::uint32_t> pattern_heap;
+    std::uint32_t* pattern = pattern_inline;
+    if (width > 16) {
+        pattern_heap.assign(width, 0);
+        pattern = pattern_heap.data();
+    }
+    std::copy(label.code_points.begin(), label.code_points.end(), pattern);
+    const char* rows = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    for (std::size_t k = 0; k < count; ++k) {
+        const char* row = rows + static_cast<std::ptrdiff_t>(k) * column.stride;
+        const bool match = bytes == 0 || std::memcmp(row, pattern, bytes) == 0;
+        out[k] = match ? static_cast<std::uint8_t>(equal_bit | at_least_bit) : 0;
+    }
+}
+
+// Both rule bits of rows [start, start + count) of a column, and its keys.
+inline void label_block(const LabelInput& input, const ColumnLabel& label, std::size_t start, std::size_t count,
+                        std::uint8_t* out, DistinctKeys& keys) {
+    if (const auto* numeric = std::get_if<NumericColumn>(&input)) {
+        switch (numeric->element) {
+            case Element::Int16: return label_numeric_block<std::int16_t>(*numeric, label, start, count, out, keys);
+            case Element::Int32: return label_numeric_block<std::int32_t>(*numeric, label, start, count, out, keys);
+            case Element::Int64: return label_numeric_block<std::int64_t>(*numeric, label, start, count, out, keys);
+            case Element::Float32: return label_numeric_block<float>(*numeric, label, start, count, out, keys);
+            case Element::Float64: return label_numeric_block<double>(*numeric, label, start, count, out, keys);
+        }
+    } else if (const auto* text = std::get_if<TextColumn>(&input)) {
+        label_text_block(*text, label, start, count, out);
+    } else {
+        const auto& matched = std::get<MatchedColumn>(input);
+        for (std::size_t k = 0; k < count; ++k)
+            out[k] = matched.matches[start + k] ? static_cast<std::uint8_t>(equal_bit | at_least_bit) : 0;
+    }
+}
+
+// The keys of rows [start, start + count) that are not counted (beyond the
+// shortest column of a batch), which still decide the column's rule.
+inline void scan_block_keys(const LabelInput& input, std::size_t start, std::size_t count, DistinctKeys& keys) {
+    const auto* numeric = std::get_if<NumericColumn>(&input);
+    if (numeric == nullptr) return;
+    auto scan = [&]<class S>(S) { with_rows<S>(*numeric, start, [&](auto at) { scan_keys<S>(at, count, keys); }); };
+    switch (numeric->element) {
+        case Element::Int16: return scan(std::int16_t{});
+        case Element::Int32: return scan(std::int32_t{});
+        case Element::Int64: return scan(std::int64_t{});
+        case Element::Float32: return scan(float{});
+        case Element::Float64: return scan(double{});
+    }
+}
+
+}  // namespace zentrova::engine

@@ -1,0 +1,310 @@
+#include "engine/performance_stats.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "engine/encoding.hpp"
+#include "engine/family_formulas.hpp"
+
+namespace zentrova::engine {
+namespace {
+
+constexpr std::size_t block = 2048;
+constexpr float epsilon = 1.1920929e-7f;  // 2^-23
+
+enum Family : std::uint8_t { ClassificationFamily = 3, LogisticFamily = 4, RegressionFamily = 5 };
+
+template <class T>
+void convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    for (std::size_t k = 0; k < count; ++k) {
+        T value;
+        std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * column.stride, sizeof value);
+        out[k] = static_cast<float>(static_cast<double>(value));
+    }
+}
+
+// Contiguous int64 values within ±2^51 convert to double exactly through the
+// bits of 2^52 + 2^51 + v, which vectorises where a direct conversion does not;
+// a block holding a larger value converts value by value.
+void convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    if (column.stride == static_cast<std::ptrdiff_t>(sizeof(std::int64_t))) {
+        const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+        constexpr std::int64_t limit = std::int64_t{1} << 51;
+        constexpr double magic = 6755399441055744.0;  // 2^52 + 2^51
+        std::int64_t magic_bits;
+        std::memcpy(&magic_bits, &magic, sizeof magic);
+        std::uint64_t outside = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            std::int64_t value;
+            std::memcpy(&value, base + k * sizeof value, sizeof value);
+            outside |= static_cast<std::uint64_t>(value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
+            const std::int64_t shifted = value + magic_bits;
+            double widened;
+            std::memcpy(&widened, &shifted, sizeof widened);
+            out[k] = static_cast<float>(widened - magic);
+        }
+        if (outside == 0) return;
+    }
+    convert_values<std::int64_t>(column, start, count, out);
+}
+
+// Adds a block of terms; a block of only 0s and 1s (labels, mostly) is a count.
+void add_terms(numeric::ExactSum& sum, const float* values, std::size_t count) noexcept {
+    std::uint32_t ones = 0, other = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const float v = values[k];
+        const auto is_one = static_cast<std::uint32_t>(v == 1.0f);
+        other |= static_cast<std::uint32_t>(v != 0.0f) & (is_one ^ 1u);
+        ones += is_one;
+    }
+    if (other == 0) {
+        if (ones != 0) sum.add_multiple(1.0f, ones);
+        return;
+    }
+    sum.add(values, count);
+}
+
+// Calls body(count, p, t) for consecutive blocks of both columns as floats.
+template <class Body>
+void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body&& body) {
+    std::array<float, block> p, t;
+    const std::size_t rows = std::min(y_pred.size, y_true.size);
+    for (std::size_t start = 0; start < rows; start += block) {
+        const std::size_t count = std::min(block, rows - start);
+        read_floats(y_pred, start, count, p.data());
+        read_floats(y_true, start, count, t.data());
+        body(count, p.data(), t.data());
+    }
+}
+
+bool read_sum(Reader& in, numeric::ExactSum& sum) { return numeric::ExactSum::deserialize(in.rest(), sum); }
+
+template <class Core>
+bool decode_whole(std::string_view bytes, std::uint8_t family, Core& out, bool (*body)(Reader&, Core&)) {
+    Reader reader;
+    if (!Reader::open(bytes, family, reader)) return false;
+    Core core;
+    if (!body(reader, core) || !reader.done()) return false;
+    out = std::move(core);
+    return true;
+}
+
+}  // namespace
+
+void read_floats(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    switch (column.element) {
+        case Element::Int16: return convert_values<std::int16_t>(column, start, count, out);
+        case Element::Int32: return convert_values<std::int32_t>(column, start, count, out);
+        case Element::Int64: return convert_int64(column, start, count, out);
+        case Element::Float32: return convert_values<float>(column, start, count, out);
+        case Element::Float64: return convert_values<double>(column, start, count, out);
+    }
+}
+
+void log10_block(const float* in, float* out, std::size_t count) noexcept {
+    for (std::size_t k = 0; k < count; ++k) out[k] = std::log10(in[k]);
+}
+
+float log_loss_term(float t, float p) noexcept {
+    const float a = t == 0.0f ? 0.0f : t * std::log10(p);
+    const float one_minus_t = 1.0f - t;
+    const float b = one_minus_t == 0.0f ? 0.0f : one_minus_t * std::log10(1.0f - p);
+    return a + b;
+}
+
+// ---------------------------------------------------------------- classification
+
+void ConfusionSums::add(const float* p, const float* t, std::size_t count) {
+    std::uint32_t block_tp = 0, block_tn = 0, block_correct = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t agree = std::fabs(t[k] - p[k]) <= epsilon;
+        block_tp += agree & static_cast<std::uint32_t>(std::fabs(t[k] - 1.0f) <= epsilon);
+        block_tn += agree & static_cast<std::uint32_t>(std::fabs(t[k]) <= epsilon);
+        block_correct += static_cast<std::uint32_t>(p[k] == t[k]);
+    }
+    true_pos += block_tp;
+    true_neg += block_tn;
+    correct += block_correct;
+    rows += count;
+    add_terms(sum_true, t, count);
+    add_terms(sum_pred, p, count);
+}
+
+void ConfusionSums::merge(const ConfusionSums& other) {
+    rows += other.rows;
+    true_pos += other.true_pos;
+    true_neg += other.true_neg;
+    correct += other.correct;
+    sum_true.merge(other.sum_true);
+    sum_pred.merge(other.sum_pred);
+}
+
+MetricMap ConfusionSums::metrics() const {
+    return classification_formulas(rows, true_pos, true_neg, correct, sum_true.value(), sum_pred.value());
+}
+
+void ConfusionSums::write(std::string& out) const {
+    Writer writer;
+    writer.u64(rows);
+    writer.u64(true_pos);
+    writer.u64(true_neg);
+    writer.u64(correct);
+    out += writer.raw();
+    sum_true.serialize(out);
+    sum_pred.serialize(out);
+}
+
+bool ConfusionSums::read(std::string_view& in) {
+    Reader reader(in);
+    if (!reader.u64(rows) || !reader.u64(true_pos) || !reader.u64(true_neg) || !reader.u64(correct)) return false;
+    // A row is a true positive, a true negative or neither; both need agreement.
+    if (true_pos > rows || true_neg > rows - true_pos || correct > rows) return false;
+    if (!read_sum(reader, sum_true) || !read_sum(reader, sum_pred)) return false;
+    in = reader.rest();
+    return true;
+}
+
+void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+        sums_.add(p, t, count);
+    });
+}
+
+Result<MetricMap> ClassificationCore::metrics() const {
+    if (sums_.rows == 0) return Error{"Arrays have no data"};
+    return sums_.metrics();
+}
+
+std::string ClassificationCore::encode() const {
+    Writer writer(ClassificationFamily);
+    sums_.write(writer.raw());
+    return writer.finish();
+}
+
+bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out) {
+    return decode_whole<ClassificationCore>(bytes, ClassificationFamily, out, [](Reader& in, ClassificationCore& core) {
+        return core.sums_.read(in.rest());
+    });
+}
+
+// ---------------------------------------------------------------- logistic
+
+void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+    std::array<float, block> labels, argument, logarithm;
+    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold_ ? 1.0f : 0.0f;
+        sums_.add(labels.data(), t, count);
+        // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
+        // for 1; the other product is +0 by definition. Chosen without a branch.
+        std::uint32_t general = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const bool zero = t[k] == 0.0f;
+            argument[k] = zero ? 1.0f - p[k] : p[k];
+            general |= static_cast<std::uint32_t>(!zero) & static_cast<std::uint32_t>(t[k] != 1.0f);
+        }
+        log10_block(argument.data(), logarithm.data(), count);
+        if (general != 0) {
+            for (std::size_t k = 0; k < count; ++k)
+                if (t[k] != 0.0f && t[k] != 1.0f) logarithm[k] = log_loss_term(t[k], p[k]);
+        }
+        log_terms_.add(logarithm.data(), count);
+    });
+}
+
+Result<MetricMap> LogisticCore::metrics() const {
+    if (sums_.rows == 0) return Error{"Arrays have no data"};
+    MetricMap metrics = sums_.metrics();
+    // NaN stays NaN: a broken computation is not a perfect score.
+    metrics.emplace("LogLoss", log_terms_.value() * -(1.0f / static_cast<float>(sums_.rows)));
+    return metrics;
+}
+
+std::string LogisticCore::encode() const {
+    Writer writer(LogisticFamily);
+    writer.f32(threshold_);
+    sums_.write(writer.raw());
+    log_terms_.serialize(writer.raw());
+    return writer.finish();
+}
+
+bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
+    return decode_whole<LogisticCore>(bytes, LogisticFamily, out, [](Reader& in, LogisticCore& core) {
+        return in.f32(core.threshold_) && core.sums_.read(in.rest()) && read_sum(in, core.log_terms_);
+    });
+}
+
+// ---------------------------------------------------------------- regression
+
+void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+    std::array<float, block> squared, absolute, shifted_true, shifted_pred, log_true, log_pred, percentage;
+    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+        float largest = largest_;
+        for (std::size_t k = 0; k < count; ++k) {
+            const float d = t[k] - p[k];
+            squared[k] = d * d;
+            absolute[k] = std::fabs(d);
+            percentage[k] = std::fabs(d) / t[k];
+            largest = d > largest ? d : largest;  // a NaN difference leaves the maximum alone
+            shifted_true[k] = t[k] + 1.0f;
+            shifted_pred[k] = p[k] + 1.0f;
+        }
+        largest_ = largest;
+        log10_block(shifted_true.data(), log_true.data(), count);
+        log10_block(shifted_pred.data(), log_pred.data(), count);
+        for (std::size_t k = 0; k < count; ++k) log_true[k] = log_true[k] - log_pred[k];
+        squared_errors_.add(squared.data(), count);
+        absolute_errors_.add(absolute.data(), count);
+        percentage_errors_.add(percentage.data(), count);
+        log_differences_.add(log_true.data(), count);
+        sum_true_.add(t, count);
+        for (std::size_t k = 0; k < count; ++k) sum_true_squares_.add_square(t[k]);
+        rows_ += count;
+    });
+}
+
+void RegressionCore::merge(const RegressionCore& other) {
+    rows_ += other.rows_;
+    squared_errors_.merge(other.squared_errors_);
+    absolute_errors_.merge(other.absolute_errors_);
+    sum_true_.merge(other.sum_true_);
+    sum_true_squares_.merge(other.sum_true_squares_);
+    log_differences_.merge(other.log_differences_);
+    percentage_errors_.merge(other.percentage_errors_);
+    largest_ = std::max(largest_, other.largest_);
+}
+
+Result<MetricMap> RegressionCore::metrics() const {
+    if (rows_ == 0) return Error{"Arrays are emtpy"};
+    const float r = 1.0f / static_cast<float>(rows_);
+    const float mean_true = r * sum_true_.value();
+    const float sst = numeric::squared_deviations(sum_true_, sum_true_squares_, rows_, mean_true);
+    return regression_formulas(rows_, squared_errors_.value(), absolute_errors_.value(), sst, largest_,
+                               log_differences_.value(), percentage_errors_.value());
+}
+
+std::string RegressionCore::encode() const {
+    Writer writer(RegressionFamily);
+    writer.u64(rows_);
+    writer.f32(largest_);
+    for (const numeric::ExactSum* sum : {&squared_errors_, &absolute_errors_, &sum_true_, &sum_true_squares_,
+                                         &log_differences_, &percentage_errors_})
+        sum->serialize(writer.raw());
+    return writer.finish();
+}
+
+bool RegressionCore::decode(std::string_view bytes, RegressionCore& out) {
+    return decode_whole<RegressionCore>(bytes, RegressionFamily, out, [](Reader& in, RegressionCore& core) {
+        if (!in.u64(core.rows_) || !in.f32(core.largest_)) return false;
+        // The largest difference starts at +0 and only grows.
+        if (!(core.largest_ >= 0.0f) || std::signbit(core.largest_)) return false;
+        for (numeric::ExactSum* sum : {&core.squared_errors_, &core.absolute_errors_, &core.sum_true_,
+                                       &core.sum_true_squares_, &core.log_differences_, &core.percentage_errors_})
+            if (!read_sum(in, *sum)) return false;
+        return true;
+    });
+}
+
+}  // namespace zentrova::engine

@@ -1,0 +1,418 @@
+// The extension module `zentrova._engine`: the five statistics classes. Each
+// object holds one engine core; `update` adds a batch (with the interpreter
+// lock released while the core works), `merge` returns a new object holding
+// both operands, `metrics` gives the raw function's dict or error, and the
+// byte encoding carries an object across processes (pickle included).
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "binding.hpp"
+#include "python/engine_calls.hpp"
+#include "python/engine_ingest.hpp"
+#include "python_errors.hpp"
+
+namespace zentrova {
+namespace {
+
+using binding::Arguments;
+using binding::Kind;
+using binding::Signature;
+using engine_calls::Failure;
+
+PyObject* metric_dict(const MetricMap& metrics) {
+    py::Ref dict = py::Ref::steal(PyDict_New());
+    if (!dict) return nullptr;
+    for (const auto& [name, value] : metrics) {
+        py::Ref key = py::Ref::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        py::Ref number = py::Ref::steal(PyFloat_FromDouble(static_cast<double>(value)));
+        if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) < 0) return nullptr;
+    }
+    return dict.release();
+}
+
+PyObject* raise_failure(const Failure& failure) { return raise_error(failure.error_class, failure.error); }
+
+// ---- families ------------------------------------------------------------
+// Each names its core, its labels (in constructor order) and how a batch,
+// the metrics and the encoding reach the core.
+
+struct DataBias {
+    using Core = engine::DataBiasCore;
+    static constexpr const char* name = "DataBiasStats";
+    static constexpr std::size_t labels = 2;
+    static constexpr ErrorClass errors = ErrorClass::Analyzer;
+    static constexpr Signature init{"DataBiasStats",
+                                    {{{"feature_label_or_threshold", Kind::Any},
+                                      {"ground_truth_label_or_threshold", Kind::Any}}},
+                                    2,
+                                    2};
+    static constexpr Signature update_signature{
+        "update", {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}}, 2, 2};
+    static constexpr const char* init_text = "DataBiasStats(feature_label_or_threshold, ground_truth_label_or_threshold)";
+    static constexpr const char* update_text = "update($self, feature_array, ground_truth_array)";
+
+    static Core make(const std::array<engine::LabelValue, labels>& values) { return Core({values[0], values[1]}); }
+    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
+        return engine_calls::update_data_bias(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]),
+                                              label[0], label[1]);
+    }
+    static Result<MetricMap> metrics(const Core& core) { return engine::data_bias_metrics(core); }
+    static std::optional<std::string> difference(const Core& a, const Core& b) {
+        return a.difference(b, {"feature", "ground_truth"});
+    }
+    // Core column c holds constructor label labels_of[c].
+    static std::array<engine::LabelValue, labels> label_values(const Core& core) {
+        return {core.column(0).label, core.column(1).label};
+    }
+    static std::string encode(const Core& core) { return engine::encode(core); }
+    static bool decode(std::string_view bytes, Core& core) { return engine::decode(bytes, core); }
+};
+
+struct ModelBias {
+    using Core = engine::ModelBiasCore;
+    static constexpr const char* name = "ModelBiasStats";
+    static constexpr std::size_t labels = 3;
+    static constexpr ErrorClass errors = ErrorClass::Analyzer;
+    static constexpr Signature init{"ModelBiasStats",
+                                    {{{"feature_label_or_threshold", Kind::Any},
+                                      {"ground_truth_label_or_threshold", Kind::Any},
+                                      {"prediction_label_or_threshold", Kind::Any}}},
+                                    3,
+                                    3};
+    static constexpr Signature update_signature{"update",
+                                                {{{"feature_array", Kind::Array},
+                                                  {"ground_truth_array", Kind::Array},
+                                                  {"prediction_array", Kind::Array}}},
+                                                3,
+                                                3};
+    static constexpr const char* init_text =
+        "ModelBiasStats(feature_label_or_threshold, ground_truth_label_or_threshold, prediction_label_or_threshold)";
+    static constexpr const char* update_text = "update($self, feature_array, ground_truth_array, prediction_array)";
+
+    // The core keeps feature, prediction, ground truth.
+    static Core make(const std::array<engine::LabelValue, labels>& values) {
+        return Core({values[0], values[2], values[1]});
+    }
+    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
+        return engine_calls::update_model_bias(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]),
+                                               std::get<PyObject*>(a[2]), label[0], label[1], label[2]);
+    }
+    static Result<MetricMap> metrics(const Core& core) { return engine::model_bias_metrics(core); }
+    static std::optional<std::string> difference(const Core& a, const Core& b) {
+        return a.difference(b, {"feature", "prediction", "ground_truth"});
+    }
+    static std::array<engine::LabelValue, labels> label_values(const Core& core) {
+        return {core.column(0).label, core.column(2).label, core.column(1).label};
+    }
+    static std::string encode(const Core& core) { return engine::encode(core); }
+    static bool decode(std::string_view bytes, Core& core) { return engine::decode(bytes, core); }
+};
+
+// The performance families share everything but their core and constructor.
+template <class CoreType>
+struct PerformanceFamily {
+    using Core = CoreType;
+    static constexpr std::size_t labels = 0;
+    static constexpr ErrorClass errors = ErrorClass::Performance;
+    static constexpr Signature update_signature{
+        "update", {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}, 2, 2};
+    static constexpr const char* update_text = "update($self, y_pred, y_true)";
+    static Result<MetricMap> metrics(const Core& core) { return core.metrics(); }
+    static std::array<engine::LabelValue, 0> label_values(const Core&) { return {}; }
+    static std::string encode(const Core& core) { return core.encode(); }
+    static bool decode(std::string_view bytes, Core& core) { return Core::decode(bytes, core); }
+};
+
+struct Classification : PerformanceFamily<engine::ClassificationCore> {
+    static constexpr const char* name = "ClassificationStats";
+    static constexpr Signature init{"ClassificationStats", {}, 0, 0};
+    static constexpr const char* init_text = "ClassificationStats()";
+    static Core make(Arguments&) { return Core(); }
+    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return engine_calls::update_classification(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    }
+    static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
+};
+
+struct Logistic : PerformanceFamily<engine::LogisticCore> {
+    static constexpr const char* name = "LogisticStats";
+    static constexpr Signature init{"LogisticStats", {{{"decision_threshold", Kind::Float32, 0.5f}}}, 1, 0};
+    static constexpr const char* init_text = "LogisticStats(decision_threshold=0.5)";
+    static Core make(Arguments& a) { return Core(std::get<float>(a[0])); }
+    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return engine_calls::update_logistic(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    }
+    static std::optional<std::string> difference(const Core& a, const Core& b) {
+        const float x = a.decision_threshold(), y = b.decision_threshold();
+        if (std::memcmp(&x, &y, sizeof x) == 0) return std::nullopt;
+        return std::string("decision_threshold differs");
+    }
+};
+
+struct Regression : PerformanceFamily<engine::RegressionCore> {
+    static constexpr const char* name = "RegressionStats";
+    static constexpr Signature init{"RegressionStats", {}, 0, 0};
+    static constexpr const char* init_text = "RegressionStats()";
+    static Core make(Arguments&) { return Core(); }
+    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return engine_calls::update_regression(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    }
+    static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
+};
+
+// ---- the objects ---------------------------------------------------------
+
+// A core and the lock that guards it while an update runs without the
+// interpreter lock.
+template <class Core>
+struct Guarded {
+    Core core;
+    std::mutex guard;
+    explicit Guarded(Core c) : core(std::move(c)) {}
+};
+
+template <class Family>
+struct StatsObject {
+    PyObject_HEAD
+    Guarded<typename Family::Core>* state;
+    // The caller's label objects, converted for each batch's column kinds.
+    PyObject* label_objects[Family::labels > 0 ? Family::labels : 1];
+};
+
+template <class Family>
+PyTypeObject*& type_of() {
+    static PyTypeObject* type = nullptr;
+    return type;
+}
+
+template <class Family>
+StatsObject<Family>* as_stats(PyObject* self) {
+    return reinterpret_cast<StatsObject<Family>*>(self);
+}
+
+// A new object of the family's type holding `core`; label objects come from
+// `labels` (new references taken) or are rebuilt from the core.
+template <class Family>
+PyObject* new_object(typename Family::Core core, PyObject* const* labels) {
+    PyTypeObject* type = type_of<Family>();
+    py::Ref object = py::Ref::steal(type->tp_alloc(type, 0));
+    if (!object) return nullptr;
+    StatsObject<Family>* self = as_stats<Family>(object.get());
+    if constexpr (Family::labels > 0) {
+        const auto values = Family::label_values(core);
+        for (std::size_t i = 0; i < Family::labels; ++i) {
+            PyObject* label = labels != nullptr ? labels[i] : ingest::label_object(values[i]);
+            if (labels != nullptr) Py_INCREF(label);
+            if (label == nullptr) return nullptr;
+            self->label_objects[i] = label;
+        }
+    }
+    self->state = new Guarded<typename Family::Core>(std::move(core));
+    return object.release();
+}
+
+template <class Family>
+PyObject* stats_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        // The constructor binds like the raw functions: positional then keyword.
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        std::vector<PyObject*> values(args ? &PyTuple_GET_ITEM(args, 0) : nullptr,
+                                      args ? &PyTuple_GET_ITEM(args, 0) + nargs : nullptr);
+        py::Ref names;
+        if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
+            names = py::Ref::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+            if (!names) return nullptr;
+            Py_ssize_t position = 0, index = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &position, &key, &value)) {
+                Py_INCREF(key);
+                PyTuple_SET_ITEM(names.get(), index++, key);
+                values.push_back(value);
+            }
+        }
+        std::optional<Arguments> bound = binding::bind(Family::init, values.data(), nargs, names.get());
+        if (!bound) return nullptr;
+        if constexpr (Family::labels > 0) {
+            std::array<engine::LabelValue, Family::labels> labels;
+            std::array<PyObject*, Family::labels> objects;
+            for (std::size_t i = 0; i < Family::labels; ++i) {
+                objects[i] = std::get<PyObject*>((*bound)[i]);
+                auto value = ingest::label_value(objects[i]);
+                if (!value) return nullptr;
+                labels[i] = std::move(*value);
+            }
+            return new_object<Family>(Family::make(labels), objects.data());
+        } else {
+            return new_object<Family>(Family::make(*bound), nullptr);
+        }
+    });
+}
+
+template <class Family>
+void stats_dealloc(PyObject* self) {
+    StatsObject<Family>* stats = as_stats<Family>(self);
+    delete stats->state;
+    if constexpr (Family::labels > 0)
+        for (PyObject*& label : stats->label_objects) Py_CLEAR(label);
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+template <class Family>
+PyObject* stats_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        std::optional<Arguments> bound = binding::bind(Family::update_signature, args, nargs, kwnames);
+        if (!bound) return nullptr;
+        StatsObject<Family>* stats = as_stats<Family>(self);
+        if (auto failure = Family::update(stats->state->core, &stats->state->guard, *bound, stats->label_objects))
+            return raise_failure(*failure);
+        Py_RETURN_NONE;
+    });
+}
+
+// A copy of the core, taken under its lock.
+template <class Family>
+typename Family::Core snapshot(PyObject* self) {
+    auto* state = as_stats<Family>(self)->state;
+    std::lock_guard<std::mutex> lock(state->guard);
+    return state->core;
+}
+
+template <class Family>
+PyObject* stats_merge(PyObject* self, PyObject* other) {
+    return guarded([&]() -> PyObject* {
+        if (Py_TYPE(other) != type_of<Family>()) {
+            PyTypeObject* other_type = Py_TYPE(other);
+            const bool statistics = other_type == type_of<DataBias>() || other_type == type_of<ModelBias>() ||
+                                    other_type == type_of<Classification>() || other_type == type_of<Logistic>() ||
+                                    other_type == type_of<Regression>();
+            PyErr_Format(statistics ? PyExc_ValueError : PyExc_TypeError, "cannot merge %s with %s", Family::name,
+                         other_type->tp_name);
+            return nullptr;
+        }
+        typename Family::Core merged = snapshot<Family>(self);
+        const typename Family::Core theirs = snapshot<Family>(other);
+        if (auto difference = Family::difference(merged, theirs)) {
+            PyErr_Format(PyExc_ValueError, "cannot merge: %s", difference->c_str());
+            return nullptr;
+        }
+        merged.merge(theirs);
+        return new_object<Family>(std::move(merged), as_stats<Family>(self)->label_objects);
+    });
+}
+
+template <class Family>
+PyObject* stats_metrics(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        Result<MetricMap> metrics = Family::metrics(snapshot<Family>(self));
+        if (!metrics) return raise_error(Family::errors, metrics.error());
+        return metric_dict(*metrics);
+    });
+}
+
+template <class Family>
+PyObject* stats_to_bytes(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const std::string bytes = Family::encode(snapshot<Family>(self));
+        return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+    });
+}
+
+template <class Family>
+PyObject* stats_from_bytes(PyObject*, PyObject* data) {
+    return guarded([&]() -> PyObject* {
+        Py_buffer view;
+        if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+        typename Family::Core core;
+        const bool ok =
+            Family::decode(std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)),
+                           core);
+        PyBuffer_Release(&view);
+        if (!ok) {
+            PyErr_Format(PyExc_ValueError, "not an intact encoding of %s", Family::name);
+            return nullptr;
+        }
+        return new_object<Family>(std::move(core), nullptr);
+    });
+}
+
+template <class Family>
+PyObject* stats_reduce(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        py::Ref from_bytes = py::Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytes"));
+        if (!from_bytes) return nullptr;
+        py::Ref bytes = py::Ref::steal(stats_to_bytes<Family>(self, nullptr));
+        if (!bytes) return nullptr;
+        return Py_BuildValue("O(O)", from_bytes.get(), bytes.get());
+    });
+}
+
+template <class Family>
+PyMethodDef methods[] = {
+    {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stats_update<Family>)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"merge", stats_merge<Family>, METH_O, "merge($self, other, /)\n--\n\nA new object holding the rows of both."},
+    {"metrics", stats_metrics<Family>, METH_NOARGS, "metrics($self, /)\n--\n\nThe metrics of every row added."},
+    {"to_bytes", stats_to_bytes<Family>, METH_NOARGS, "to_bytes($self, /)\n--\n\nThe versioned byte encoding."},
+    {"from_bytes", stats_from_bytes<Family>, METH_O | METH_CLASS,
+     "from_bytes($type, data, /)\n--\n\nThe object that to_bytes encoded."},
+    {"__reduce__", stats_reduce<Family>, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+template <class Family>
+std::string update_doc() {
+    return std::string(Family::update_text) + "\n--\n\nAdds one batch of rows.";
+}
+
+template <class Family>
+bool add_type(PyObject* module) {
+    static const std::string update_text = update_doc<Family>();
+    methods<Family>[0].ml_doc = update_text.c_str();
+    static const std::string qualified = std::string("zentrova._engine.") + Family::name;
+    static const std::string doc = std::string(Family::init_text) + "\n--\n\nMergeable statistics.";
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(stats_new<Family>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(stats_dealloc<Family>)},
+        {Py_tp_methods, methods<Family>},
+        {Py_tp_doc, const_cast<char*>(doc.c_str())},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {qualified.c_str(), sizeof(StatsObject<Family>), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyObject* type = PyType_FromSpec(&spec);
+    if (type == nullptr) return false;
+    type_of<Family>() = reinterpret_cast<PyTypeObject*>(type);
+    Py_INCREF(type);  // the module-wide reference kept in type_of
+    return PyModule_AddObject(module, Family::name, type) == 0;
+}
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "zentrova._engine",
+    "Mergeable statistics: add rows batch by batch, merge, and read the metrics of all rows.",
+    -1,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject* initialise() {
+    py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
+    if (!module) return nullptr;
+    if (!add_type<DataBias>(module.get()) || !add_type<ModelBias>(module.get()) ||
+        !add_type<Classification>(module.get()) || !add_type<Logistic>(module.get()) ||
+        !add_type<Regression>(module.get()))
+        return nullptr;
+    return module.release();
+}
+
+}  // namespace
+}  // namespace zentrova
+
+PyMODINIT_FUNC PyInit__engine(void) {
+    return zentrova::guarded([] { return zentrova::initialise(); });
+}
