@@ -5,6 +5,8 @@ the last bit for a few percent of inputs), so the logarithms go through ctypes.
 """
 import ctypes
 import ctypes.util
+import math
+from fractions import Fraction
 
 import numpy as np
 
@@ -33,8 +35,75 @@ def bits(x):
 
 
 def assert_metrics_equal(got, expected):
-    """Same keys, and every value the same float32 bit pattern."""
+    """Same keys, and every value the same float32 bit pattern; any NaN matches any
+    NaN (IEEE 754 fixes neither the sign nor the payload of a NaN result)."""
     assert set(got) == set(expected)
     for key, value in expected.items():
         assert isinstance(got[key], float), key
-        assert bits(got[key]) == bits(value), (key, got[key], value)
+        if math.isnan(value):
+            assert math.isnan(got[key]), (key, got[key])
+        else:
+            assert bits(got[key]) == bits(value), (key, got[key], value)
+
+
+def round_f32(value):
+    """The float32 nearest to an exact rational (ties to even), +0.0 for zero and
+    ±inf beyond the largest float32 by half an ulp or more."""
+    value = Fraction(value)
+    if value == 0:
+        return f32(0.0)
+    sign, magnitude = (-1 if value < 0 else 1), abs(value)
+    exponent = magnitude.numerator.bit_length() - magnitude.denominator.bit_length()
+    if Fraction(2) ** exponent > magnitude:
+        exponent -= 1
+    quantum = Fraction(2) ** max(exponent - 23, -149)
+    scaled = magnitude / quantum
+    whole = scaled.numerator // scaled.denominator
+    rest = scaled - whole
+    if rest > Fraction(1, 2) or (rest == Fraction(1, 2) and whole % 2 == 1):
+        whole += 1
+    rounded = whole * quantum
+    if rounded >= Fraction(2) ** 128:
+        return f32(sign * math.inf)
+    return f32(sign * float(rounded))  # exact: rounded has at most 24 significant bits
+
+
+def exact_fraction(values):
+    """The exact sum of finite float32 or float64 values as a Fraction, computed from
+    integer significands grouped by exponent (fast for millions of values)."""
+    x = np.asarray(values, dtype=np.float64).ravel()
+    if x.size == 0:
+        return Fraction(0)
+    mantissa, exponent = np.frexp(x)
+    significand = (mantissa * 2.0 ** 53).astype(np.int64)  # exact: 53 bits
+    high, low = significand >> 26, significand & ((1 << 26) - 1)
+    total = 0
+    lowest = int(exponent.min()) - 53
+    for e in np.unique(exponent):
+        chosen = exponent == e
+        shift = int(e) - 53 - lowest
+        total += (int(high[chosen].sum()) << (shift + 26)) + (int(low[chosen].sum()) << shift)
+    return Fraction(total) * Fraction(2) ** lowest
+
+
+def exact_sum(values):
+    """The exact sum of float32 terms rounded once: NaN if a term is NaN or +inf meets
+    -inf, an infinity if one is among the terms, else the rounded real sum."""
+    x = np.asarray(list(values) if not hasattr(values, "__len__") else values, dtype=np.float64).ravel()
+    if np.isnan(x).any() or (np.isposinf(x).any() and np.isneginf(x).any()):
+        return f32(math.nan)
+    if np.isinf(x).any():
+        return f32(x[np.isinf(x)][0])
+    return round_f32(exact_fraction(x))
+
+
+def exact_squared_deviations(t, mean):
+    """Σ(t − mean)² over float32 values t, exact, rounded once (NaN/inf as the sums give)."""
+    t = np.asarray(t, dtype=np.float64)
+    mean = float(mean)
+    if not np.isfinite(t).all() or math.isnan(mean):
+        return f32(math.nan)
+    if math.isinf(mean):
+        return f32(math.inf) if t.size else f32(0.0)
+    m = Fraction(mean)
+    return round_f32(exact_fraction(t * t) - 2 * m * exact_fraction(t) + len(t) * m * m)

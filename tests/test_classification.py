@@ -1,10 +1,10 @@
-"""Binary classification metrics, checked bit for bit against a float32 reference."""
+"""Binary classification metrics, checked bit for bit against a float32 reference with exact counts and sums."""
 import math
 
 import numpy as np
 import pytest
 
-from _reference import assert_metrics_equal, bits
+from _reference import assert_metrics_equal, bits, exact_sum
 from _zentrova import model_performance_classification as classify
 
 f32 = np.float32
@@ -22,21 +22,14 @@ def to_f32(column):
 
 
 def count(flags):
-    c = ZERO
-    for flag in flags:
-        if flag:
-            c = c + ONE
-    return c
+    """An exact count, rounded once to float32."""
+    return f32(sum(1 for flag in flags if flag))
 
 
 def reference(y_pred, y_true):
     p, t = to_f32(y_pred), to_f32(y_true)
     with np.errstate(all="ignore"):
-        sum_true, sum_pred = ZERO, ZERO
-        for v in t:
-            sum_true = sum_true + v
-        for v in p:
-            sum_pred = sum_pred + v
+        sum_true, sum_pred = exact_sum(t), exact_sum(p)
         tp = count(abs(a - ONE) <= EPS and abs(a - b) <= EPS for a, b in zip(t, p))
         tn = count(abs(a) <= EPS and abs(a - b) <= EPS for a, b in zip(t, p))
         correct = count(a == b for a, b in zip(t, p))
@@ -160,15 +153,17 @@ class TestEdgeCases:
         assert got["RecallPositive"] == 2.0 ** -60
         assert_matches(got, reference([big, 1], [big, 1]))
 
-    def test_counts_saturate_at_two_to_the_24(self):
-        n = 2 ** 24 + 2
+    def test_counts_pass_two_to_the_24(self):
+        n = 2 ** 24 + 5
         ones = np.ones(n, dtype=np.int16)
-        n32, top = f32(n), f32(2 ** 24)  # float32 counts and sums stop growing here
+        ones[-1] = 0  # one true negative
+        n32, top = f32(n), f32(n - 1)  # exact counts, rounded once
         with np.errstate(all="ignore"):
-            rp, rn = top / top, ZERO / (n32 - top)
+            rp, rn = top / top, ONE / (n32 - top)
             expected = {"RecallPositive": rp, "PrecisionPositive": rp, "RecallNegative": rn,
                         "PrecisionNegative": rn, "BalancedAccuracy": (rp * rn) * HALF,
-                        "Accuracy": (ONE / n32) * top, "F1Score": ((rp + rp) * rp) / (rp + rp)}
+                        "Accuracy": (ONE / n32) * n32, "F1Score": ((rp + rp) * rp) / (rp + rp)}
+        assert top == 2 ** 24 + 4  # a float32 running count would have stopped at 2**24
         assert_matches(classify(ones, ones), expected)
 
     @pytest.mark.parametrize("where", ["true", "pred", "both"])

@@ -1,4 +1,4 @@
-"""Logistic-regression and regression performance metrics, bit-exact against a sequential float32 reference."""
+"""Logistic-regression and regression performance metrics, bit-exact against a float32 reference with exact sums."""
 import math
 
 import numpy as np
@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _zentrova as zt
-from _reference import assert_metrics_equal, bits, log10f
+from _reference import assert_metrics_equal, bits, exact_squared_deviations, exact_sum, log10f
 
 f32 = np.float32
 ONE, EPS = f32(1.0), f32(1.1920929e-7)
@@ -22,11 +22,11 @@ def assert_same(got, expected):
     assert_metrics_equal(canon(got), canon(expected))
 
 
-def seq_sum(values):
-    acc = f32(0.0)
-    for v in values:
-        acc = f32(acc + v)
-    return acc
+def log_loss_term(t, p):
+    """t·log10(p) + (1 − t)·log10(1 − p), a product whose first factor is exactly 0 being +0."""
+    a = f32(0.0) if t == 0 else t * log10f(p)
+    b = f32(0.0) if ONE - t == 0 else (ONE - t) * log10f(ONE - p)
+    return a + b
 
 
 def ref_logistic(p, t, threshold=0.5):
@@ -34,32 +34,32 @@ def ref_logistic(p, t, threshold=0.5):
     labels = [ONE if x >= thr else f32(0.0) for x in p]
     N = f32(len(t))
     with np.errstate(all="ignore"):
-        sum_true, sum_pred = seq_sum(t), seq_sum(labels)
-        tp = seq_sum(ONE for a, b in zip(t, labels) if abs(a - ONE) <= EPS and abs(a - b) <= EPS)
-        tn = seq_sum(ONE for a, b in zip(t, labels) if abs(a) <= EPS and abs(a - b) <= EPS)
-        correct = seq_sum(ONE for a, b in zip(t, labels) if a == b)
+        sum_true, sum_pred = exact_sum(t), exact_sum(labels)
+        tp = f32(sum(1 for a, b in zip(t, labels) if abs(a - ONE) <= EPS and abs(a - b) <= EPS))
+        tn = f32(sum(1 for a, b in zip(t, labels) if abs(a) <= EPS and abs(a - b) <= EPS))
+        correct = f32(sum(1 for a, b in zip(t, labels) if a == b))
         rp, rn = tp / sum_true, tn / (N - sum_true)
         pp, pn = tp / sum_pred, tn / (N - sum_pred)
-        loss = seq_sum(a * log10f(b) + (ONE - a) * log10f(ONE - b) for a, b in zip(t, p)) * -(ONE / N)
+        loss = exact_sum([log_loss_term(a, b) for a, b in zip(t, p)]) * -(ONE / N)
         return {"BalancedAccuracy": (rp * rn) * f32(0.5), "PrecisionPositive": pp, "PrecisionNegative": pn,
                 "RecallPositive": rp, "RecallNegative": rn, "Accuracy": (ONE / N) * correct,
-                "F1Score": ((rp + rp) * pp) / (rp + pp), "LogLoss": f32(0.0) if np.isnan(loss) else loss}
+                "F1Score": ((rp + rp) * pp) / (rp + pp), "LogLoss": loss}
 
 
 def ref_regression(p, t):
     p, t = [f32(x) for x in p], [f32(x) for x in t]
     R = ONE / f32(len(t))
     with np.errstate(all="ignore"):
-        sse = seq_sum((a - b) * (a - b) for a, b in zip(t, p))
-        sae = seq_sum(abs(a - b) for a, b in zip(t, p))
-        mean = R * seq_sum(t)
-        sst = seq_sum((a - mean) * (a - mean) for a in t)
+        sse = exact_sum([(a - b) * (a - b) for a, b in zip(t, p)])
+        sae = exact_sum([abs(a - b) for a, b in zip(t, p)])
+        mean = R * exact_sum(t)
+        sst = exact_squared_deviations(t, mean)
         largest = f32(0.0)
         for a, b in zip(t, p):
             if a - b > largest:
                 largest = a - b
-        sld = seq_sum(log10f(a + ONE) - log10f(b + ONE) for a, b in zip(t, p))
-        sape = seq_sum(abs(a - b) / a for a, b in zip(t, p))
+        sld = exact_sum([log10f(a + ONE) - log10f(b + ONE) for a, b in zip(t, p)])
+        sape = exact_sum([abs(a - b) / a for a, b in zip(t, p)])
         return {"RootMeanSquaredError": np.sqrt(R * sse), "MeanSquaredError": R * sse,
                 "MeanAbsoluteError": R * sae, "RSquared": sse / sst, "MaxError": largest,
                 "MeanSquaredLogError": (sld * sld) / R, "RootMeanSquaredLogError": np.sqrt(sld * sld) / R,
@@ -81,7 +81,7 @@ class TestLogisticMetrics:
         got = zt.model_performance_logisitic_regression(np.array(p), np.array(t))
         expected = dict.fromkeys(["PrecisionPositive", "PrecisionNegative", "RecallPositive", "RecallNegative",
                                   "Accuracy", "F1Score"], 1.0)
-        loss = -(ONE / f32(4)) * seq_sum([log10f(0.9), log10f(f32(1) - f32(0.2)), log10f(0.5),
+        loss = -(ONE / f32(4)) * exact_sum([log10f(0.9), log10f(f32(1) - f32(0.2)), log10f(0.5),
                                           log10f(f32(1) - f32(0.4))])
         assert_same(got, dict(expected, BalancedAccuracy=0.5, LogLoss=loss))
         assert got["LogLoss"] == pytest.approx(0.16639, abs=1e-5)
@@ -100,12 +100,18 @@ class TestLogisticMetrics:
         assert_same(got, ref_logistic(p, t, 0.5 if threshold is None else threshold))
 
     @pytest.mark.parametrize("p,t,loss", [
-        ([0.0, 0.9], [0, 1], 0.0), ([1.0, 0.9], [0, 1], INF), ([1.0], [1], 0.0), ([0.0], [1], INF),
-        ([1.0, 0.0], [0, 0], 0.0), ([0.5, 0.5], [1, 0], -log10f(0.5)),
+        # a confident right answer adds 0, a confident wrong one makes the loss +inf
+        ([0.0, 0.9], [0, 1], log10f(0.9) * -(ONE / f32(2))), ([1.0, 0.9], [0, 1], INF),
+        ([1.0], [1], f32(0.0) * -ONE), ([0.0], [0], f32(0.0) * -ONE), ([0.0], [1], INF), ([1.0], [0], INF),
+        ([1.0, 0.0], [0, 0], INF), ([0.5, 0.5], [1, 0], -log10f(0.5)),
+        ([0.5, NAN], [1, 0], NAN), ([0.5, 0.5], [1, NAN], NAN),  # NaN stays NaN
     ])
     def test_logloss_edges(self, p, t, loss):
-        got = zt.model_performance_logisitic_regression(np.array(p), np.array(t, dtype=np.int64))
-        assert bits(got["LogLoss"]) == bits(loss)
+        got = zt.model_performance_logisitic_regression(np.array(p), np.array(t, dtype=np.float64))
+        if math.isnan(loss):
+            assert math.isnan(got["LogLoss"])
+        else:
+            assert bits(got["LogLoss"]) == bits(loss)
 
     @settings(max_examples=200, deadline=None)
     @given(rows=st.lists(st.tuples(st.one_of(st.floats(0, 1, width=32), value32, st.sampled_from([0.0, 1.0, 0.5])),
@@ -118,14 +124,15 @@ class TestLogisticMetrics:
         got = zt.model_performance_logisitic_regression(np.array(p, dtype=dtype), np.array(t), threshold)
         assert_same(got, ref_logistic(p, t, threshold))
 
-    def test_logloss_is_sequential_over_millions_of_rows(self):
+    def test_logloss_is_exact_over_millions_of_rows(self):
         rng = np.random.default_rng(11)
         n = 3_000_000
         t = rng.integers(0, 2, n)
         p = (rng.integers(1, 1024, n) / np.float32(1024)).astype(np.float32)
         tf = t.astype(np.float32)
         terms = tf * log10f_many(p) + (ONE - tf) * log10f_many(ONE - p)
-        expected = last_of_sequential_sum(terms) * -(ONE / f32(n))
+        expected = exact_sum(terms) * -(ONE / f32(n))
+        assert expected != last_of_sequential_sum(terms) * -(ONE / f32(n))  # a float32 running sum drifts
         got = zt.model_performance_logisitic_regression(p, t)
         assert bits(got["LogLoss"]) == bits(expected)
         assert bits(got["RecallPositive"]) == bits(f32(np.count_nonzero(t & (p >= 0.5))) / f32(t.sum()))
@@ -160,21 +167,21 @@ class TestRegressionMetrics:
         got = zt.model_performance_regression(np.array(p, dtype=dtype), np.array(t, dtype=dtype))
         assert_same(got, ref_regression(p, t))
 
-    def test_sums_are_sequential_over_millions_of_rows(self):
+    def test_sums_are_exact_over_millions_of_rows(self):
         rng = np.random.default_rng(5)
         n = 3_000_000
         t = (rng.integers(32, 1000, n) / 8).astype(np.float32)
         p = (t + rng.integers(-50, 50, n) / np.float32(16)).astype(np.float32)
         d, R = t - p, ONE / f32(n)
-        sse, mean = last_of_sequential_sum(d * d), R * last_of_sequential_sum(t)
-        sld = last_of_sequential_sum(log10f_many(t + ONE) - log10f_many(p + ONE))
+        sse, mean = exact_sum(d * d), R * exact_sum(t)
+        sld = exact_sum(log10f_many(t + ONE) - log10f_many(p + ONE))
         expected = {"RootMeanSquaredError": np.sqrt(R * sse), "MeanSquaredError": R * sse,
-                    "MeanAbsoluteError": R * last_of_sequential_sum(np.abs(d)),
-                    "RSquared": sse / last_of_sequential_sum((t - mean) * (t - mean)),
+                    "MeanAbsoluteError": R * exact_sum(np.abs(d)),
+                    "RSquared": sse / exact_squared_deviations(t, mean),
                     "MaxError": max(f32(0.0), d.max()), "MeanSquaredLogError": (sld * sld) / R,
                     "RootMeanSquaredLogError": np.sqrt(sld * sld) / R,
-                    "MeanAbsolutePercentageError": (R * last_of_sequential_sum(np.abs(d) / t)) * f32(100.0)}
-        assert expected["MeanSquaredError"] != R * np.sum(d * d)  # the data tells the two summations apart
+                    "MeanAbsolutePercentageError": (R * exact_sum(np.abs(d) / t)) * f32(100.0)}
+        assert sse != last_of_sequential_sum(d * d)  # the data tells exact and running sums apart
         assert_same(zt.model_performance_regression(p, t.astype(np.float64)), expected)
 
 

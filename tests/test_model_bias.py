@@ -6,21 +6,16 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from _reference import assert_metrics_equal, bits
+from _reference import assert_metrics_equal, bits, exact_sum
 from _zentrova import model_bias_analyzer
 
 F = np.float32
-SATURATION = 2**24
+BEYOND_FLOAT32_COUNTS = 2**24
 
 
 def fcount(mask):
-    """A float32 counter incremented by 1.0 per true entry stops at 2**24."""
-    return F(min(int(np.sum(mask)), SATURATION))
-
-
-def seq_sum(values):
-    """Float32 sum in order; accumulate (unlike reduce) adds strictly left to right."""
-    return np.cumsum(values, dtype=F)[-1] if len(values) else F(0.0)
+    """An exact count, rounded once to float32."""
+    return F(int(np.sum(mask)))
 
 
 def post_ref(fp, rp, fg, rg):
@@ -38,8 +33,8 @@ def post_ref(fp, rp, fg, rg):
         n = min(len(truth), len(pred))
         benefit = np.where(truth[:n] == 1, (pred[:n] == 1).astype(F), F(2.0)).astype(F)
         nf = F(n)
-        ratio = benefit / (seq_sum(benefit) / nf)
-        total = seq_sum(ratio * ratio + F(-1.0))
+        ratio = benefit / (exact_sum(benefit) / nf)
+        total = exact_sum(ratio * ratio + F(-1.0))
         return {
             "DifferenceInPositivePredictedLabels": f["PP"] / f["LP"] - r["PP"] / r["LP"],
             "DisparateImpact": F(0.0) if q == 0 else (f["PP"] / r["LP"]) / q,
@@ -185,16 +180,16 @@ class TestRandomized:
 
 
 def test_counts_beyond_float32_precision():
-    # Rest-group counts pass 2**24 and stop there; the group size is rounded, not saturated.
+    # Rest-group counts pass 2**24: each is the exact count rounded once.
     rng = np.random.default_rng(5)
-    n = SATURATION + 6001
+    n = BEYOND_FLOAT32_COUNTS + 6001
     facet, pred, truth = np.zeros(n, np.int16), np.ones(n, np.int16), np.ones(n, np.int16)
     facet_rows, rest_rows = rng.choice(n, 2000, replace=False), rng.choice(n, 3000, replace=False)
     facet[facet_rows] = 1
     pred[facet_rows[:600]], truth[facet_rows[200:900]] = 0, 0  # all four outcomes in the facet group
     pred[rest_rows[:1800]], truth[rest_rows[700:]] = 0, 0
     f = facet == 1
-    assert np.sum(~f & (pred == 1) & (truth == 1)) > SATURATION
+    assert np.sum(~f & (pred == 1) & (truth == 1)) > BEYOND_FLOAT32_COUNTS
     assert np.sum(~f & (pred == 0) & (truth == 0)) > 0
     assert_metrics_equal(model_bias_analyzer(facet, truth, pred, 1, 1, 1),
                          post_ref(pred[f], pred[~f], truth[f], truth[~f]))
