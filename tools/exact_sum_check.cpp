@@ -393,9 +393,34 @@ void check_long_bulk() {
     const float want = reference_sum(xs);
     expect(same_bits(sum_bulk(xs), want), "long bulk", hex(sum_bulk(xs)) + " want " + hex(want));
     expect(same_bits(sum_one_by_one(xs), want), "long single", hex(sum_one_by_one(xs)) + " want " + hex(want));
-    // Every term equal: the vector path alone carries the whole sum.
+    // Every term equal: one lane slot carries the whole sum.
     std::vector<float> same(n, 1.0f + std::ldexp(1.0f, -23));
     expect(same_bits(sum_bulk(same), reference_sum(same)), "long uniform bulk");
+    // Two halves summed apart, then merged past the settle limit.
+    ExactSum left, right;
+    for (std::size_t i = 0; i < n / 2; ++i) left.add(xs[i]);
+    for (std::size_t i = n / 2; i < n; ++i) right.add(xs[i]);
+    left.merge(right);
+    expect(same_bits(left.value(), want), "long merge", hex(left.value()) + " want " + hex(want));
+    // Squares past the settle limit.
+    const std::vector<float> ts = make("range", (std::size_t{1} << 21) + 777);
+    ExactSum q;
+    for (float t : ts) q.add_square(t);
+    expect(same_bits(q.value(), reference_squares(ts)), "many squares", hex(q.value()));
+}
+
+// Infinite and NaN terms inside bulk chunks, among finite terms of their group.
+void check_bulk_specials() {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const float injected[][3] = {{inf, inf, 0.0f}, {-inf, 0.0f, 0.0f}, {inf, -inf, 0.0f}, {nan, 0.0f, 0.0f},
+                                 {-nan, inf, 0.0f}, {0.0f, 0.0f, 0.0f}};
+    for (const auto& specials : injected) {
+        std::vector<float> xs = make("bits", 5000);
+        for (int r = 0; r < 100; ++r) xs[rng() % xs.size()] = std::ldexp(1.5f, 122) * (rng() & 1 ? 1.0f : -1.0f);
+        for (float f : specials)
+            if (f != 0.0f) xs[rng() % xs.size()] = f;  // NaN compares unequal too
+        check_sum("bulk with specials", xs);
+    }
 }
 
 void check_squares_and_multiples() {
@@ -609,6 +634,7 @@ int main(int argc, char** argv) {
     for (const char* kind : {"uniform", "normal", "bits", "range", "subnormal", "logloss"})
         for (std::size_t n : {1u, 7u, 8u, 63u, 64u, 65u, 1000u, 20000u}) check_order_independence(kind, n);
     check_long_bulk();
+    check_bulk_specials();
     check_squares_and_multiples();
     check_squared_deviations();
     check_encoding();

@@ -174,80 +174,71 @@ double special_double(ExactSum::Special s) noexcept {
     }
 }
 
-// Terms per bulk chunk: every float group of the chunk stays below 2^22 terms.
+// Terms per bulk chunk: each float group of a chunk takes fewer than 2^22 terms.
 constexpr std::size_t kChunk = std::size_t{1} << 21;
-constexpr std::size_t kLanes = 4;
-constexpr std::size_t kSlots = 33;  // 32 float groups + infinities/NaN
+constexpr std::size_t kLanes = 8;
+// Slot of a float in the bulk path: its sign and the top five bits of its
+// exponent field. Slots 31 and 63 also take infinities and NaN.
+constexpr std::size_t kSlots = 64;
 
-inline std::size_t float_slot(std::uint32_t bits) noexcept { return (((bits >> 23) & 0xFFu) + 1) >> 3; }
+struct ChunkSums {
+    std::array<double, 32> positive, negative;  // by float group
+    double special;
+};
 
-// Sums n <= kChunk floats into one double per float group. Independent lanes
-// keep consecutive terms of one group off a single dependency chain; runs of
-// eight terms in one group are added as vectors without any scatter.
-void sum_chunk(const float* x, std::size_t n, std::array<double, kSlots>& out) noexcept {
+// Sums n <= kChunk floats per float group and sign. Eight independent lanes
+// keep runs of one group off a single store-to-load dependency chain.
+void sum_chunk(const float* x, std::size_t n, ChunkSums& out) noexcept {
     alignas(64) double lanes[kLanes][kSlots] = {};
     std::size_t i = 0;
-#if defined(__SSE2__)
-    __m128d acc0 = _mm_setzero_pd(), acc1 = _mm_setzero_pd(), acc2 = _mm_setzero_pd(), acc3 = _mm_setzero_pd();
-    std::size_t current = 0;
-    __m128i want = _mm_setzero_si128();
-    const __m128i one = _mm_set1_epi32(1);
-    auto dump = [&]() {
-        const __m128d s = _mm_add_pd(_mm_add_pd(acc0, acc1), _mm_add_pd(acc2, acc3));
-        lanes[0][current] += _mm_cvtsd_f64(s) + _mm_cvtsd_f64(_mm_unpackhi_pd(s, s));
-        acc0 = acc1 = acc2 = acc3 = _mm_setzero_pd();
-    };
-    for (; i + 8 <= n; i += 8) {
-        const __m128 fa = _mm_loadu_ps(x + i);
-        const __m128 fb = _mm_loadu_ps(x + i + 4);
-        const __m128i ga = _mm_srli_epi32(_mm_add_epi32(_mm_srli_epi32(_mm_slli_epi32(_mm_castps_si128(fa), 1), 24), one), 3);
-        const __m128i gb = _mm_srli_epi32(_mm_add_epi32(_mm_srli_epi32(_mm_slli_epi32(_mm_castps_si128(fb), 1), 24), one), 3);
-        const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(ga, want), _mm_cmpeq_epi32(gb, want));
-        if (_mm_movemask_epi8(same) == 0xFFFF) {
-            acc0 = _mm_add_pd(acc0, _mm_cvtps_pd(fa));
-            acc1 = _mm_add_pd(acc1, _mm_cvtps_pd(_mm_movehl_ps(fa, fa)));
-            acc2 = _mm_add_pd(acc2, _mm_cvtps_pd(fb));
-            acc3 = _mm_add_pd(acc3, _mm_cvtps_pd(_mm_movehl_ps(fb, fb)));
-            continue;
-        }
-        for (std::size_t k = 0; k < 8; ++k) {
+    for (; i + kLanes <= n; i += kLanes) {
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < kLanes; ++k) {
             const float v = x[i + k];
-            lanes[k % kLanes][float_slot(std::bit_cast<std::uint32_t>(v))] += static_cast<double>(v);
-        }
-        // Guess that the next run continues in the group of this block's last term.
-        const std::size_t next = float_slot(std::bit_cast<std::uint32_t>(x[i + 7]));
-        if (next != current) {
-            dump();
-            current = next;
-            want = _mm_set1_epi32(static_cast<int>(next));
+            lanes[k][std::bit_cast<std::uint32_t>(v) >> 26] += static_cast<double>(v);
         }
     }
-    dump();
-#endif
-    for (; i < n; ++i) {
-        const float v = x[i];
-        lanes[i % kLanes][float_slot(std::bit_cast<std::uint32_t>(v))] += static_cast<double>(v);
+    for (; i < n; ++i) lanes[0][std::bit_cast<std::uint32_t>(x[i]) >> 26] += static_cast<double>(x[i]);
+    std::array<double, kSlots> slots;
+    for (std::size_t s = 0; s < kSlots; ++s) {
+        double t = 0.0;
+        for (std::size_t k = 0; k < kLanes; ++k) t += lanes[k][s];
+        slots[s] = t;
     }
-    for (std::size_t s = 0; s < kSlots; ++s) out[s] = (lanes[0][s] + lanes[1][s]) + (lanes[2][s] + lanes[3][s]);
+    out.special = 0.0;
+    // Finite sums of the top group stay below 2^150: a non-finite slot means an
+    // infinite or NaN term, so that group is summed again apart from them.
+    if (!std::isfinite(slots[31]) || !std::isfinite(slots[63])) {
+        slots[31] = slots[63] = 0.0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const auto bits = std::bit_cast<std::uint32_t>(x[j]);
+            if (((bits >> 26) & 31u) != 31u) continue;
+            if (((bits >> 23) & 0xFFu) == 0xFFu)
+                out.special += static_cast<double>(x[j]);
+            else
+                slots[bits >> 26] += static_cast<double>(x[j]);
+        }
+    }
+    std::copy(slots.begin(), slots.begin() + 32, out.positive.begin());
+    std::copy(slots.begin() + 32, slots.end(), out.negative.begin());
 }
 
 }  // namespace
 
 void ExactSum::add(const float* x, std::size_t n) noexcept {
-    if (n < 64) {
+    if (n < 256) {
         for (std::size_t i = 0; i < n; ++i) add(x[i]);
         return;
     }
-    static_assert(kSlots == kFloatGroups + 1);
     static_assert(kChunk + 8 < kSettleAt);
     while (n > 0) {
         const std::size_t m = std::min(n, kChunk);
-        std::array<double, kSlots> groups;
-        sum_chunk(x, m, groups);
+        ChunkSums sums;
+        sum_chunk(x, m, sums);
         // The chunk's sums stand for up to m parts of each group.
         if (pending_ + m >= kSettleAt) settle();
-        for (std::size_t j = 0; j < kFloatGroups; ++j) bank_[kFirstFloatGroup + j] += groups[j];
-        bank_[kSpecialSlot] += groups[kFloatGroups];
+        for (std::size_t j = 0; j < 32; ++j) bank_[kFirstFloatGroup + j] += sums.positive[j] + sums.negative[j];
+        bank_[kSpecialSlot] += sums.special;
         pending_ += static_cast<std::uint32_t>(m);
         x += m;
         n -= m;

@@ -20,8 +20,10 @@
 namespace zentrova::numeric {
 
 namespace detail {
-inline constexpr int kLowestExponent = -280;  // group 0 starts here (multiple of 8)
-inline constexpr std::size_t kGroups = 67;    // leading exponents up to 255
+// Group 0 starts at 2^-287 so that each group is the eight float exponent
+// fields sharing their top five bits; leading exponents go up to 255.
+inline constexpr int kLowestExponent = -287;
+inline constexpr std::size_t kGroups = 68;
 
 // The group of a part whose leading bit is 2^exponent; tinier parts join group 0.
 constexpr std::size_t group_of(int exponent) noexcept {
@@ -94,9 +96,10 @@ private:
     // Every method adds at most 6 parts before checking.
     static constexpr std::uint32_t kSettleAt = kMaxPending - 8;
     static constexpr auto& kFloatGroup = detail::kFloatGroup;
-    // The bulk path keeps one slot per float group: float group j is group j + kFirstFloatGroup.
+    // Floats whose exponent fields share their top five bits j form group j + kFirstFloatGroup.
     static constexpr std::size_t kFirstFloatGroup = detail::group_of(-126);
-    static constexpr std::size_t kFloatGroups = detail::group_of(127) - kFirstFloatGroup + 1;
+    static_assert(detail::group_of(-127) == kFirstFloatGroup && detail::group_of(-119) == kFirstFloatGroup + 1);
+    static_assert(detail::group_of(127) == kFirstFloatGroup + 31 && detail::group_of(255) < kGroups);
 
     // Adds a double that is exactly an integer below 2^48 times a power of two.
     void add_wide_part(double d) noexcept;
