@@ -1,0 +1,428 @@
+#include "numeric/exact_sum.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zentrova::numeric {
+namespace {
+
+template <std::size_t N>
+using Limbs = std::array<std::uint64_t, N>;
+
+template <std::size_t N>
+void add_limbs(Limbs<N>& a, const Limbs<N>& b) noexcept {
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::uint64_t s = a[i] + b[i];
+        const std::uint64_t c1 = s < a[i];
+        a[i] = s + carry;
+        carry = c1 | (a[i] < s);
+    }
+}
+
+template <std::size_t N>
+void subtract_limbs(Limbs<N>& a, const Limbs<N>& b) noexcept {
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::uint64_t d = a[i] - b[i];
+        const std::uint64_t b1 = a[i] < b[i];
+        a[i] = d - borrow;
+        borrow = b1 | (d < borrow);
+    }
+}
+
+template <std::size_t N>
+void negate(Limbs<N>& a) noexcept {
+    std::uint64_t carry = 1;
+    for (std::size_t i = 0; i < N; ++i) {
+        a[i] = ~a[i] + carry;
+        carry = carry && a[i] == 0;
+    }
+}
+
+template <std::size_t N>
+bool is_negative(const Limbs<N>& a) noexcept {
+    return (a[N - 1] >> 63) != 0;
+}
+
+template <std::size_t N>
+bool is_zero(const Limbs<N>& a) noexcept {
+    return std::all_of(a.begin(), a.end(), [](std::uint64_t limb) { return limb == 0; });
+}
+
+// a += (or -=) the len-limb magnitude m shifted left by shift bits; bits
+// shifted past the top are dropped (callers keep values in range).
+template <std::size_t N>
+void add_shifted(Limbs<N>& a, const std::uint64_t* m, std::size_t len, unsigned shift, bool subtract) noexcept {
+    Limbs<N> t{};
+    const std::size_t whole = shift / 64;
+    const unsigned part = shift % 64;
+    for (std::size_t i = 0; i < len; ++i) {
+        const std::size_t at = i + whole;
+        if (at < N) t[at] |= m[i] << part;
+        if (part != 0 && at + 1 < N) t[at + 1] |= m[i] >> (64 - part);
+    }
+    if (subtract)
+        subtract_limbs(a, t);
+    else
+        add_limbs(a, t);
+}
+
+// Adds a finite double that is a multiple of 2^kUnitExponent.
+template <std::size_t N>
+void add_double(Limbs<N>& a, double d, int unit_exponent) noexcept {
+    if (d == 0.0) return;
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    std::uint64_t significand = bits & ((std::uint64_t{1} << 52) - 1);
+    int exponent = biased - 1075;
+    if (biased != 0)
+        significand |= std::uint64_t{1} << 52;
+    else
+        exponent = -1074;
+    const int zeros = std::countr_zero(significand);
+    significand >>= zeros;
+    exponent += zeros;
+    add_shifted(a, &significand, 1, static_cast<unsigned>(exponent - unit_exponent), d < 0);
+}
+
+template <std::size_t N>
+int highest_bit(const Limbs<N>& a) noexcept {
+    for (std::size_t i = N; i-- > 0;)
+        if (a[i] != 0) return static_cast<int>(i * 64) + 63 - std::countl_zero(a[i]);
+    return -1;
+}
+
+template <std::size_t N>
+bool bit_at(const Limbs<N>& a, int pos) noexcept {
+    if (pos < 0) return false;
+    return (a[static_cast<std::size_t>(pos) / 64] >> (pos % 64)) & 1u;
+}
+
+template <std::size_t N>
+bool any_below(const Limbs<N>& a, int pos) noexcept {
+    if (pos <= 0) return false;
+    const auto limb = static_cast<std::size_t>(pos) / 64;
+    for (std::size_t i = 0; i < limb; ++i)
+        if (a[i] != 0) return true;
+    const unsigned rest = static_cast<unsigned>(pos % 64);
+    return rest != 0 && (a[limb] & ((std::uint64_t{1} << rest) - 1)) != 0;
+}
+
+// 25 bits or fewer starting at pos (pos >= 0).
+template <std::size_t N>
+std::uint64_t bits_from(const Limbs<N>& a, int pos) noexcept {
+    const auto limb = static_cast<std::size_t>(pos) / 64;
+    const unsigned offset = static_cast<unsigned>(pos % 64);
+    std::uint64_t v = a[limb] >> offset;
+    if (offset != 0 && limb + 1 < N) v |= a[limb + 1] << (64 - offset);
+    return v;
+}
+
+// The two's complement fixed-point value a * 2^unit_exponent rounded to the
+// nearest float, ties to even; beyond the range by half an ulp or more is inf.
+template <std::size_t N>
+float round_to_float(Limbs<N> a, int unit_exponent) noexcept {
+    const bool negative = is_negative(a);
+    if (negative) negate(a);
+    const int top = highest_bit(a);
+    if (top < 0) return 0.0f;
+    const std::uint32_t sign = negative ? 0x80000000u : 0u;
+    // ulp of the result: 24 significant bits, but never below the subnormal step.
+    int ulp = std::max(top + unit_exponent - 23, -149);
+    const int at = ulp - unit_exponent;  // callers' units are fine enough that at > 0
+    std::uint64_t m = bits_from(a, at) & ((std::uint64_t{1} << 25) - 1);
+    if (bit_at(a, at - 1) && ((m & 1u) != 0 || any_below(a, at - 1))) ++m;
+    if (m == (std::uint64_t{1} << 24)) {
+        m >>= 1;
+        ++ulp;
+    }
+    if (m < (std::uint64_t{1} << 23))  // subnormal (or zero after rounding)
+        return std::bit_cast<float>(sign | static_cast<std::uint32_t>(m));
+    const int biased = ulp + 23 + 127;
+    if (biased >= 255) return std::bit_cast<float>(sign | 0x7F800000u);
+    return std::bit_cast<float>(sign | (static_cast<std::uint32_t>(biased) << 23) |
+                                static_cast<std::uint32_t>(m & 0x7FFFFFu));
+}
+
+ExactSum::Special classify(double special) noexcept {
+    if (special == 0.0) return ExactSum::Special::none;
+    if (std::isnan(special)) return ExactSum::Special::nan;
+    return special > 0 ? ExactSum::Special::plus_infinity : ExactSum::Special::minus_infinity;
+}
+
+float special_value(ExactSum::Special s) noexcept {
+    switch (s) {
+        case ExactSum::Special::plus_infinity: return std::numeric_limits<float>::infinity();
+        case ExactSum::Special::minus_infinity: return -std::numeric_limits<float>::infinity();
+        default: return std::numeric_limits<float>::quiet_NaN();
+    }
+}
+
+double special_double(ExactSum::Special s) noexcept {
+    switch (s) {
+        case ExactSum::Special::none: return 0.0;
+        case ExactSum::Special::plus_infinity: return std::numeric_limits<double>::infinity();
+        case ExactSum::Special::minus_infinity: return -std::numeric_limits<double>::infinity();
+        default: return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+// Terms per bulk chunk: each float group of a chunk takes fewer than 2^22 terms.
+constexpr std::size_t kChunk = std::size_t{1} << 21;
+constexpr std::size_t kLanes = 8;
+// Slot of a float in the bulk path: its sign and the top five bits of its
+// exponent field. Slots 31 and 63 also take infinities and NaN.
+constexpr std::size_t kSlots = 64;
+
+struct ChunkSums {
+    std::array<double, 32> positive, negative;  // by float group
+    double special;
+};
+
+// Sums n <= kChunk floats per float group and sign. Eight independent lanes
+// keep runs of one group off a single store-to-load dependency chain.
+void sum_chunk(const float* x, std::size_t n, ChunkSums& out) noexcept {
+    alignas(64) double lanes[kLanes][kSlots] = {};
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            const float v = x[i + k];
+            lanes[k][std::bit_cast<std::uint32_t>(v) >> 26] += static_cast<double>(v);
+        }
+    }
+    for (; i < n; ++i) lanes[0][std::bit_cast<std::uint32_t>(x[i]) >> 26] += static_cast<double>(x[i]);
+    std::array<double, kSlots> slots;
+    for (std::size_t s = 0; s < kSlots; ++s) {
+        double t = 0.0;
+        for (std::size_t k = 0; k < kLanes; ++k) t += lanes[k][s];
+        slots[s] = t;
+    }
+    out.special = 0.0;
+    // Finite sums of the top group stay below 2^150: a non-finite slot means an
+    // infinite or NaN term, so that group is summed again apart from them.
+    if (!std::isfinite(slots[31]) || !std::isfinite(slots[63])) {
+        slots[31] = slots[63] = 0.0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const auto bits = std::bit_cast<std::uint32_t>(x[j]);
+            if (((bits >> 26) & 31u) != 31u) continue;
+            if (((bits >> 23) & 0xFFu) == 0xFFu)
+                out.special += static_cast<double>(x[j]);
+            else
+                slots[bits >> 26] += static_cast<double>(x[j]);
+        }
+    }
+    std::copy(slots.begin(), slots.begin() + 32, out.positive.begin());
+    std::copy(slots.begin() + 32, slots.end(), out.negative.begin());
+}
+
+}  // namespace
+
+void ExactSum::add(const float* x, std::size_t n) noexcept {
+    if (n < 256) {
+        for (std::size_t i = 0; i < n; ++i) add(x[i]);
+        return;
+    }
+    static_assert(kChunk + 8 < kSettleAt);
+    while (n > 0) {
+        const std::size_t m = std::min(n, kChunk);
+        ChunkSums sums;
+        sum_chunk(x, m, sums);
+        // The chunk's sums stand for up to m parts of each group.
+        if (pending_ + m >= kSettleAt) settle();
+        for (std::size_t j = 0; j < 32; ++j) bank_[kFirstFloatGroup + j] += sums.positive[j] + sums.negative[j];
+        bank_[kSpecialSlot] += sums.special;
+        pending_ += static_cast<std::uint32_t>(m);
+        x += m;
+        n -= m;
+    }
+}
+
+void ExactSum::add_wide_part(double d) noexcept {
+    // d = k * 2^e with integer k < 2^48: its top 24 significant bits and the
+    // rest are each a part of at most 24 bits; the rest, a multiple of 2^(E-47)
+    // below 2^(E-23) (E the leading exponent of d), is filed 24 binades lower.
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    const double high = std::bit_cast<double>(bits & ~((std::uint64_t{1} << 29) - 1));
+    const double low = d - high;
+    const int exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    bank_[detail::group_of(exponent)] += high;
+    bank_[detail::group_of(exponent - 24)] += low;
+}
+
+void ExactSum::add_square(float t) noexcept {
+    if (!std::isfinite(t)) {
+        bank_[kSpecialSlot] += std::isnan(t) ? static_cast<double>(t) : std::numeric_limits<double>::infinity();
+        return;
+    }
+    const double d = static_cast<double>(t);
+    add_wide_part(d * d);  // exact: 48 significant bits at most, far inside double range
+    pending_ += 2;
+    if (pending_ >= kSettleAt) settle();
+}
+
+void ExactSum::add_multiple(float x, std::uint64_t count) noexcept {
+    if (count == 0) return;
+    if (!std::isfinite(x)) {
+        bank_[kSpecialSlot] += static_cast<double>(x);
+        return;
+    }
+    // count in 24-bit pieces: each product with x has at most 48 bits.
+    const double v = static_cast<double>(x);
+    double scale = 1.0;
+    for (int piece = 0; piece < 3; ++piece, count >>= 24, scale *= 16777216.0) {
+        const auto c = static_cast<std::uint32_t>(count & 0xFFFFFFu);
+        if (c != 0) {
+            add_wide_part(v * static_cast<double>(c) * scale);
+            pending_ += 2;
+        }
+    }
+    if (pending_ >= kSettleAt) settle();
+}
+
+void ExactSum::settle() noexcept {
+    for (std::size_t g = 0; g < kGroups; ++g) {
+        if (bank_[g] != 0.0) add_double(fixed_, bank_[g], kUnitExponent);
+        bank_[g] = 0.0;
+    }
+    pending_ = 0;
+}
+
+void ExactSum::merge(const ExactSum& other) noexcept {
+    if (pending_ + other.pending_ >= kSettleAt) settle();
+    for (std::size_t g = 0; g <= kGroups; ++g) bank_[g] += other.bank_[g];
+    pending_ += other.pending_;
+    add_limbs(fixed_, other.fixed_);
+}
+
+ExactSum::Fixed ExactSum::fixed_point() const noexcept {
+    Fixed f = fixed_;
+    for (std::size_t g = 0; g < kGroups; ++g)
+        if (bank_[g] != 0.0) add_double(f, bank_[g], kUnitExponent);
+    return f;
+}
+
+ExactSum::Special ExactSum::special() const noexcept { return classify(bank_[kSpecialSlot]); }
+
+float ExactSum::value() const noexcept {
+    const Special s = special();
+    if (s != Special::none) return special_value(s);
+    return round_to_float(fixed_point(), kUnitExponent);
+}
+
+bool operator==(const ExactSum& a, const ExactSum& b) noexcept {
+    const ExactSum::Special s = a.special();
+    if (s != b.special()) return false;
+    return s != ExactSum::Special::none || a.fixed_point() == b.fixed_point();
+}
+
+// Encoding, little-endian: version byte; flags (bits 0-1 the special state,
+// bit 2 negative); index of the first stored byte of the magnitude; number of
+// stored bytes; the magnitude bytes, without zero bytes at either end. Sums
+// with an infinite or NaN term store no magnitude: it can no longer matter.
+namespace {
+constexpr unsigned char kVersion = 1;
+constexpr std::size_t kFixedBytes = ExactSum::kLimbs * 8;
+}  // namespace
+
+void ExactSum::serialize(std::string& out) const {
+    const Special s = special();
+    std::array<unsigned char, kFixedBytes> bytes{};
+    bool negative = false;
+    if (s == Special::none) {
+        Fixed f = fixed_point();
+        negative = is_negative(f);
+        if (negative) negate(f);
+        for (std::size_t i = 0; i < kFixedBytes; ++i) bytes[i] = static_cast<unsigned char>(f[i / 8] >> (8 * (i % 8)));
+    }
+    std::size_t first = 0, last = kFixedBytes;
+    while (first < kFixedBytes && bytes[first] == 0) ++first;
+    if (first == kFixedBytes) first = last = 0;
+    while (last > first && bytes[last - 1] == 0) --last;
+    const std::size_t length = last - first;
+    if (length == 0) negative = false;
+    out.push_back(static_cast<char>(kVersion));
+    out.push_back(static_cast<char>(static_cast<unsigned>(s) | (negative ? 4u : 0u)));
+    out.push_back(static_cast<char>(first));
+    out.push_back(static_cast<char>(length));
+    out.append(reinterpret_cast<const char*>(bytes.data() + first), length);
+}
+
+bool ExactSum::deserialize(std::string_view& in, ExactSum& out) noexcept {
+    if (in.size() < 4) return false;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(in[i]); };
+    if (byte(0) != kVersion) return false;
+    const unsigned flags = byte(1);
+    const std::size_t first = byte(2), length = byte(3);
+    if ((flags & ~7u) != 0) return false;
+    const auto s = static_cast<Special>(flags & 3u);
+    const bool negative = (flags & 4u) != 0;
+    if (length > kFixedBytes || first > kFixedBytes - length || in.size() - 4 < length) return false;
+    if (length == 0 && (first != 0 || negative)) return false;
+    if (length != 0 && (s != Special::none || byte(4) == 0 || byte(3 + length) == 0)) return false;
+    Fixed f{};
+    for (std::size_t i = 0; i < length; ++i)
+        f[(first + i) / 8] |= std::uint64_t{byte(4 + i)} << (8 * ((first + i) % 8));
+    if (negative) negate(f);
+    // The two's complement must carry the stated sign, or the magnitude was out of range.
+    if (length != 0 && is_negative(f) != negative) return false;
+    ExactSum result;
+    result.fixed_ = f;
+    result.bank_[kSpecialSlot] = special_double(s);
+    out = result;
+    in.remove_prefix(4 + length);
+    return true;
+}
+
+float squared_deviations(const ExactSum& sum, const ExactSum& sum_of_squares, std::uint64_t n, float mean) noexcept {
+    if (!sum.finite() || !sum_of_squares.finite() || std::isnan(mean)) return std::numeric_limits<float>::quiet_NaN();
+    if (n == 0) return 0.0f;
+    if (std::isinf(mean)) return std::numeric_limits<float>::infinity();
+    // sum (t - mean)^2 = Q - 2 mean S + n mean^2, exactly, in units of 2^-640:
+    // Q < 2^448, |2 mean S| < 2^577 and n mean^2 < 2^320 all fit 1280 bits.
+    constexpr std::size_t kWide = 20;
+    constexpr int kWideUnit = 2 * ExactSum::kUnitExponent;
+    Limbs<kWide> total{};
+    const ExactSum::Fixed q = sum_of_squares.fixed_point();
+    {
+        Limbs<kWide> widened{};
+        std::copy(q.begin(), q.end(), widened.begin());
+        if (is_negative(q)) std::fill(widened.begin() + ExactSum::kLimbs, widened.end(), ~std::uint64_t{0});
+        add_shifted(total, widened.data(), kWide, static_cast<unsigned>(-ExactSum::kUnitExponent), false);
+    }
+    const auto mean_bits = std::bit_cast<std::uint32_t>(mean);
+    const unsigned biased = (mean_bits >> 23) & 0xFFu;
+    const std::uint64_t m = biased == 0 ? (mean_bits & 0x7FFFFFu) : ((mean_bits & 0x7FFFFFu) | 0x800000u);
+    const int k = biased == 0 ? -149 : static_cast<int>(biased) - 150;  // mean = +-m * 2^k
+    if (m != 0) {
+        const bool mean_negative = (mean_bits >> 31) != 0;
+        ExactSum::Fixed s = sum.fixed_point();
+        const bool s_negative = is_negative(s);
+        if (s_negative) negate(s);
+        // |S| * m as 13 limbs.
+        std::array<std::uint64_t, ExactSum::kLimbs + 1> product{};
+        unsigned __int128 carry = 0;
+        for (std::size_t i = 0; i < ExactSum::kLimbs; ++i) {
+            const unsigned __int128 p = static_cast<unsigned __int128>(s[i]) * m + carry;
+            product[i] = static_cast<std::uint64_t>(p);
+            carry = p >> 64;
+        }
+        product[ExactSum::kLimbs] = static_cast<std::uint64_t>(carry);
+        // 2 mean S in units of 2^-640 is |S| m shifted by k + 1 - unit.
+        add_shifted(total, product.data(), product.size(), static_cast<unsigned>(k + 1 - ExactSum::kUnitExponent),
+                    mean_negative == s_negative);
+        const unsigned __int128 nm2 = static_cast<unsigned __int128>(n) * (m * m);
+        const std::uint64_t nm2_limbs[2] = {static_cast<std::uint64_t>(nm2), static_cast<std::uint64_t>(nm2 >> 64)};
+        add_shifted(total, nm2_limbs, 2, static_cast<unsigned>(2 * k - kWideUnit), false);
+    }
+    return round_to_float(total, kWideUnit);
+}
+
+}  // namespace zentrova::numeric
