@@ -7,6 +7,7 @@
 
 #include "engine/encoding.hpp"
 #include "engine/family_formulas.hpp"
+#include "numeric/log10f.hpp"
 
 namespace zentrova::engine {
 namespace {
@@ -105,7 +106,7 @@ void read_floats(const PerfInput& column, std::size_t start, std::size_t count, 
 }
 
 void log10_block(const float* in, float* out, std::size_t count) noexcept {
-    for (std::size_t k = 0; k < count; ++k) out[k] = std::log10(in[k]);
+    numeric::log10f_array(in, out, count);
 }
 
 float log_loss_term(float t, float p) noexcept {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "binding.hpp"
+#include "numeric/cpu_features.hpp"
+#include "numeric/log10f.hpp"
 #include "python/engine_calls.hpp"
 #include "python/engine_ingest.hpp"
 #include "python_errors.hpp"
@@ -388,12 +390,54 @@ bool add_type(PyObject* module) {
     return PyModule_AddObject(module, Family::name, type) == 0;
 }
 
+// ---- test hooks ----------------------------------------------------------
+
+// The vector paths this CPU runs, narrowest ("scalar": the C library's calls) first.
+PyObject* kernel_paths(PyObject*, PyObject*) {
+    return guarded([]() -> PyObject* {
+        py::Ref names = py::Ref::steal(PyList_New(0));
+        if (!names) return nullptr;
+        for (const numeric::KernelPath path : numeric::supported_paths()) {
+            py::Ref name = py::Ref::steal(PyUnicode_FromString(numeric::path_name(path)));
+            if (!name || PyList_Append(names.get(), name.get()) < 0) return nullptr;
+        }
+        return names.release();
+    });
+}
+
+// Pins every kernel to the named path (None: back to the widest). True when
+// log10f now runs that path, False when it fell back to the library's calls.
+PyObject* force_kernel_path(PyObject*, PyObject* name) {
+    return guarded([&]() -> PyObject* {
+        if (name == Py_None) {
+            numeric::reset_path();
+            Py_RETURN_TRUE;
+        }
+        const char* text = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+        if (text == nullptr) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a path name or None is needed");
+            return nullptr;
+        }
+        for (const numeric::KernelPath path : numeric::supported_paths())
+            if (std::string_view(numeric::path_name(path)) == text) return PyBool_FromLong(numeric::force_path(path));
+        PyErr_Format(PyExc_ValueError, "this CPU does not run the path %R", name);
+        return nullptr;
+    });
+}
+
+PyMethodDef module_functions[] = {
+    {"_kernel_paths", kernel_paths, METH_NOARGS, "_kernel_paths()\n--\n\nThe vector paths this CPU runs."},
+    {"_force_kernel_path", force_kernel_path, METH_O,
+     "_force_kernel_path(name, /)\n--\n\nPins every kernel to one path (None: the widest again)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "zentrova._engine",
     "Mergeable statistics: add rows batch by batch, merge, and read the metrics of all rows.",
     -1,
-    nullptr,
+    module_functions,
     nullptr,
     nullptr,
     nullptr,
