@@ -107,3 +107,15 @@ def exact_squared_deviations(t, mean):
         return f32(math.inf) if t.size else f32(0.0)
     m = Fraction(mean)
     return round_f32(exact_fraction(t * t) - 2 * m * exact_fraction(t) + len(t) * m * m)
+
+
+def float_bits(x):
+    """Bit pattern of a Python float (a float64), NaN sign and payload included."""
+    return int(np.array(x, dtype=np.float64).view(np.uint64))
+
+
+def assert_identical(got, expected):
+    """Same keys and the very same values, bit for bit, NaNs included."""
+    assert set(got) == set(expected)
+    for key in expected:
+        assert float_bits(got[key]) == float_bits(expected[key]), (key, got[key], expected[key])
