@@ -178,7 +178,7 @@ template <class Family>
 struct StatsObject {
     PyObject_HEAD
     Guarded<typename Family::Core>* state;
-    // The caller's label objects, converted for each batch's column kinds.
+    // The label objects, converted for each batch's column kinds.
     PyObject* label_objects[Family::labels > 0 ? Family::labels : 1];
 };
 
@@ -193,10 +193,12 @@ StatsObject<Family>* as_stats(PyObject* self) {
     return reinterpret_cast<StatsObject<Family>*>(self);
 }
 
-// A new object of the family's type holding `core`; label objects come from
-// `labels` (new references taken) or are rebuilt from the core.
+// A new object of the family's type holding `core`. Its label objects are
+// rebuilt from the labels the core keeps (a float, an int, a str or None), so
+// an object read back from bytes labels exactly like the one written, and no
+// caller's object is kept alive.
 template <class Family>
-PyObject* new_object(typename Family::Core core, PyObject* const* labels) {
+PyObject* new_object(typename Family::Core core) {
     PyTypeObject* type = type_of<Family>();
     py::Ref object = py::Ref::steal(type->tp_alloc(type, 0));
     if (!object) return nullptr;
@@ -204,8 +206,7 @@ PyObject* new_object(typename Family::Core core, PyObject* const* labels) {
     if constexpr (Family::labels > 0) {
         const auto values = Family::label_values(core);
         for (std::size_t i = 0; i < Family::labels; ++i) {
-            PyObject* label = labels != nullptr ? labels[i] : ingest::label_object(values[i]);
-            if (labels != nullptr) Py_INCREF(label);
+            PyObject* label = ingest::label_object(values[i]);
             if (label == nullptr) return nullptr;
             self->label_objects[i] = label;
         }
@@ -237,16 +238,14 @@ PyObject* stats_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         if (!bound) return nullptr;
         if constexpr (Family::labels > 0) {
             std::array<engine::LabelValue, Family::labels> labels;
-            std::array<PyObject*, Family::labels> objects;
             for (std::size_t i = 0; i < Family::labels; ++i) {
-                objects[i] = std::get<PyObject*>((*bound)[i]);
-                auto value = ingest::label_value(objects[i]);
+                auto value = ingest::label_value(std::get<PyObject*>((*bound)[i]));
                 if (!value) return nullptr;
                 labels[i] = std::move(*value);
             }
-            return new_object<Family>(Family::make(labels), objects.data());
+            return new_object<Family>(Family::make(labels));
         } else {
-            return new_object<Family>(Family::make(*bound), nullptr);
+            return new_object<Family>(Family::make(*bound));
         }
     });
 }
@@ -301,7 +300,7 @@ PyObject* stats_merge(PyObject* self, PyObject* other) {
             return nullptr;
         }
         merged.merge(theirs);
-        return new_object<Family>(std::move(merged), as_stats<Family>(self)->label_objects);
+        return new_object<Family>(std::move(merged));
     });
 }
 
@@ -336,7 +335,7 @@ PyObject* stats_from_bytes(PyObject*, PyObject* data) {
             PyErr_Format(PyExc_ValueError, "not an intact encoding of %s", Family::name);
             return nullptr;
         }
-        return new_object<Family>(std::move(core), nullptr);
+        return new_object<Family>(std::move(core));
     });
 }
 
