@@ -31,6 +31,11 @@ struct MetricEntry {
 
 using MetricTable = std::span<const MetricEntry>;
 
+// An entry whose metric goes by its key everywhere: results, partial checks, reports.
+constexpr MetricEntry keyed(std::string_view key, std::string_view prefix, Comparison comparison) {
+    return {key, key, key, prefix, comparison};
+}
+
 // The values of the first values.size() entries as a metric map; room is made
 // for the whole table, so every map of a family has the same layout.
 template <std::size_t N>

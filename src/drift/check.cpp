@@ -11,41 +11,24 @@
 namespace zentrova::drift {
 namespace {
 
-constexpr CheckFamily data_bias{data_bias::table,
-                                data_bias::table.size(),
-                                true,
-                                ErrorCode::UnknownDataBiasName,
-                                ErrorCode::BiasLatestIncomplete,
-                                ErrorCode::BiasBaselineIncomplete,
-                                ErrorCode::Internal};
-constexpr CheckFamily model_bias{model_bias::table,
-                                 model_bias::table.size(),
-                                 true,
-                                 ErrorCode::UnknownModelBiasName,
-                                 ErrorCode::BiasLatestIncomplete,
-                                 ErrorCode::BiasBaselineIncomplete,
-                                 ErrorCode::Internal};
-constexpr CheckFamily binary_classification{performance::classification_table,
-                                            performance::classification_count,
-                                            false,
-                                            ErrorCode::UnknownPerformanceName,
-                                            ErrorCode::PerformanceLatestIncomplete,
-                                            ErrorCode::PerformanceBaselineIncomplete,
-                                            ErrorCode::LogLossNotForClassification};
-constexpr CheckFamily logistic_regression{performance::classification_table,
-                                          performance::classification_table.size(),
-                                          false,
-                                          ErrorCode::UnknownPerformanceName,
-                                          ErrorCode::PerformanceLatestIncomplete,
-                                          ErrorCode::PerformanceBaselineIncomplete,
-                                          ErrorCode::Internal};
-constexpr CheckFamily linear_regression{performance::regression_table,
-                                        performance::regression_table.size(),
-                                        false,
-                                        ErrorCode::UnknownPerformanceName,
-                                        ErrorCode::PerformanceLatestIncomplete,
-                                        ErrorCode::PerformanceBaselineIncomplete,
-                                        ErrorCode::Internal};
+using enum ErrorCode;
+
+// A bias record is read latest first; a performance record baseline first.
+constexpr CheckFamily data_bias{data_bias::table, data_bias::table.size(), true, UnknownDataBiasName,
+                                BiasLatestIncomplete, BiasBaselineIncomplete, Internal};
+constexpr CheckFamily model_bias{model_bias::table, model_bias::table.size(), true, UnknownModelBiasName,
+                                 BiasLatestIncomplete, BiasBaselineIncomplete, Internal};
+
+constexpr CheckFamily performance(MetricTable table, std::size_t checked, ErrorCode not_checked) {
+    return {table, checked, false, UnknownPerformanceName, PerformanceLatestIncomplete,
+            PerformanceBaselineIncomplete, not_checked};
+}
+constexpr CheckFamily binary_classification = performance(
+    performance::classification_table, performance::classification_count, LogLossNotForClassification);
+constexpr CheckFamily logistic_regression =
+    performance(performance::classification_table, performance::classification_table.size(), Internal);
+constexpr CheckFamily linear_regression =
+    performance(performance::regression_table, performance::regression_table.size(), Internal);
 
 // The positions of the named entries, or of every checked entry.
 Result<std::vector<std::size_t>> selected(const CheckFamily& family,

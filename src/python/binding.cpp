@@ -52,6 +52,13 @@ void wrap_conversion_error(const char* name) {
     PyErr_SetObject(PyExc_TypeError, error.get());
 }
 
+template <class T>
+bool store(std::optional<T> value, Arguments::Value& out) {
+    if (!value) return false;
+    out = std::move(*value);
+    return true;
+}
+
 bool convert(const Parameter& parameter, PyObject* object, Arguments::Value& out) {
     switch (parameter.kind) {
         case Kind::Array:
@@ -61,33 +68,11 @@ bool convert(const Parameter& parameter, PyObject* object, Arguments::Value& out
             }
             out = object;
             return true;
-        case Kind::Any:
-            out = object;
-            return true;
-        case Kind::Metrics:
-            if (auto metrics = to_metric_map(object)) {
-                out = std::move(*metrics);
-                return true;
-            }
-            return false;
-        case Kind::TextList:
-            if (auto texts = to_text_list(object)) {
-                out = std::move(*texts);
-                return true;
-            }
-            return false;
-        case Kind::Float32:
-            if (auto number = python::to_f32(object)) {
-                out = *number;
-                return true;
-            }
-            return false;
-        case Kind::Text:
-            if (auto text = to_text(object)) {
-                out = std::move(*text);
-                return true;
-            }
-            return false;
+        case Kind::Any: out = object; return true;
+        case Kind::Metrics: return store(to_metric_map(object), out);
+        case Kind::TextList: return store(to_text_list(object), out);
+        case Kind::Float32: return store(python::to_f32(object), out);
+        case Kind::Text: return store(to_text(object), out);
     }
     return false;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "columns/interrupt.hpp"
 #include "metrics/labelling/numeric_labels.hpp"
@@ -98,26 +99,20 @@ bool code_points_valid(const columns::ColumnView& view) {
     return true;
 }
 
-std::optional<Error> integer_label(PyObject* label, LabelInput& input) {
+// A numeric label: an int, or a float (truncated toward zero, saturating, for
+// an integer column).
+template <class Wide>
+std::optional<Error> numeric_label(PyObject* label, Wide& out) {
     if (PyFloat_Check(label)) {
-        input.integer_label = labelling::truncate_to_i64(PyFloat_AsDouble(label));
+        const double value = PyFloat_AsDouble(label);
+        if constexpr (std::is_same_v<Wide, double>)
+            out = value;
+        else
+            out = labelling::truncate_to_i64(value);
     } else if (PyLong_Check(label)) {
         const long value = PyLong_AsLong(label);
         if (value == -1 && PyErr_Occurred()) return python_error(ErrorCode::ColumnRead);
-        input.integer_label = value;
-    } else {
-        return Error{ErrorCode::LabelNotNumber};
-    }
-    return std::nullopt;
-}
-
-std::optional<Error> float_label(PyObject* label, LabelInput& input) {
-    if (PyFloat_Check(label)) {
-        input.float_label = PyFloat_AsDouble(label);
-    } else if (PyLong_Check(label)) {
-        const long value = PyLong_AsLong(label);
-        if (value == -1 && PyErr_Occurred()) return python_error(ErrorCode::ColumnRead);
-        input.float_label = static_cast<double>(value);
+        out = static_cast<Wide>(value);
     } else {
         return Error{ErrorCode::LabelNotNumber};
     }
@@ -149,19 +144,16 @@ Result<LabelInput> label_input(PyObject* array, const numpy::ArrayInfo& info, Py
     std::optional<Error> error;
     switch (columns::family_of(info.kind)) {
         case columns::Family::Integer:
+        case columns::Family::Float: {
+            const bool integer = columns::family_of(info.kind) == columns::Family::Integer;
             if (info.in_memory)
                 input.view = memory_view(info, copy_memory, input.bytes);
             else
-                error = read_integers(array, info, input);
-            if (!error) error = integer_label(label, input);
+                error = integer ? read_integers(array, info, input) : read_reals(array, info, input);
+            if (!error)
+                error = integer ? numeric_label(label, input.integer_label) : numeric_label(label, input.float_label);
             break;
-        case columns::Family::Float:
-            if (info.in_memory)
-                input.view = memory_view(info, copy_memory, input.bytes);
-            else
-                error = read_reals(array, info, input);
-            if (!error) error = float_label(label, input);
-            break;
+        }
         case columns::Family::Text:
             if (info.in_memory && code_points_valid(info.view))
                 input.view = memory_view(info, copy_memory, input.bytes);

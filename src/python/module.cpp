@@ -43,52 +43,47 @@ PyObject* report_text(const Result<std::string>& result) {
 
 constexpr const char* default_threshold = "0.10";
 
+using Parameters = std::array<Parameter, max_parameters>;
+
+constexpr Parameters analyzer_arrays = {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}};
+constexpr Parameters runtime_check = {
+    {{"baseline", Kind::Metrics}, {"latest", Kind::Metrics}, {"threshold", Kind::Float32, default_threshold}}};
+constexpr Parameters partial_check = {{{"baseline", Kind::Metrics},
+                                       {"latest", Kind::Metrics},
+                                       {"metrics", Kind::TextList},
+                                       {"threshold", Kind::Float32, default_threshold}}};
+constexpr Parameters performance_arrays = {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}};
+
 constexpr Declaration model_bias_analyzer{"model_bias_analyzer",
-                                          {{{"feature_array", Kind::Array},
-                                            {"ground_truth_array", Kind::Array},
+                                          {{analyzer_arrays[0],
+                                            analyzer_arrays[1],
                                             {"prediction_array", Kind::Array},
                                             {"feature_label_or_threshold", Kind::Any},
                                             {"ground_truth_label_or_threshold", Kind::Any},
                                             {"prediction_label_or_threshold", Kind::Any}}}};
 constexpr Declaration data_bias_analyzer{"data_bias_analyzer",
-                                         {{{"feature_array", Kind::Array},
-                                           {"ground_truth_array", Kind::Array},
+                                         {{analyzer_arrays[0],
+                                           analyzer_arrays[1],
                                            {"feature_label_or_threshold", Kind::Any},
                                            {"ground_truth_label_or_threshold", Kind::Any}}}};
-constexpr Declaration data_bias_runtime_check{
-    "data_bias_runtime_check",
-    {{{"baseline", Kind::Metrics}, {"latest", Kind::Metrics}, {"threshold", Kind::Float32, default_threshold}}}};
-constexpr Declaration data_bias_partial_check{"data_bias_partial_check",
-                                              {{{"baseline", Kind::Metrics},
-                                                {"latest", Kind::Metrics},
-                                                {"metrics", Kind::TextList},
-                                                {"threshold", Kind::Float32, default_threshold}}}};
-constexpr Declaration model_bias_runtime_check{
-    "model_bias_runtime_check",
-    {{{"baseline", Kind::Metrics}, {"latest", Kind::Metrics}, {"threshold", Kind::Float32, default_threshold}}}};
-constexpr Declaration model_bias_partial_check{"model_bias_partial_check",
-                                               {{{"baseline", Kind::Metrics},
-                                                 {"latest", Kind::Metrics},
-                                                 {"metrics", Kind::TextList},
-                                                 {"threshold", Kind::Float32, default_threshold}}}};
-constexpr Declaration model_performance_regression{"model_performance_regression",
-                                                   {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}};
-constexpr Declaration model_performance_classification{"model_performance_classification",
-                                                       {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}};
+constexpr Declaration data_bias_runtime_check{"data_bias_runtime_check", runtime_check};
+constexpr Declaration data_bias_partial_check{"data_bias_partial_check", partial_check};
+constexpr Declaration model_bias_runtime_check{"model_bias_runtime_check", runtime_check};
+constexpr Declaration model_bias_partial_check{"model_bias_partial_check", partial_check};
+constexpr Declaration model_performance_regression{"model_performance_regression", performance_arrays};
+constexpr Declaration model_performance_classification{"model_performance_classification", performance_arrays};
 constexpr Declaration model_performance_logistic_regression{
     "model_performance_logisitic_regression",
-    {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}, {"decision_threshold", Kind::Float32, "0.5"}}}};
-constexpr Declaration model_performance_runtime_entry_full{"model_performance_runtime_entry_full",
-                                                           {{{"model_type", Kind::Text},
-                                                             {"baseline", Kind::Metrics},
-                                                             {"latest", Kind::Metrics},
-                                                             {"threshold", Kind::Float32, default_threshold}}}};
+    {{performance_arrays[0], performance_arrays[1], {"decision_threshold", Kind::Float32, "0.5"}}}};
+constexpr Declaration model_performance_runtime_entry_full{
+    "model_performance_runtime_entry_full",
+    {{{"model_type", Kind::Text}, runtime_check[0], runtime_check[1], runtime_check[2]}}};
 constexpr Declaration model_performance_runtime_entry_partial{"model_performance_runtime_entry_partial",
                                                               {{{"model_type", Kind::Text},
-                                                                {"baseline", Kind::Metrics},
-                                                                {"latest", Kind::Metrics},
+                                                                partial_check[0],
+                                                                partial_check[1],
                                                                 {"evaluation_metrics", Kind::TextList},
-                                                                {"threshold", Kind::Float32, default_threshold}}}};
+                                                                partial_check[3]}}};
 
 // ---- bodies --------------------------------------------------------------
 
@@ -124,24 +119,11 @@ PyObject* data_bias_analyzer_impl(Arguments& a) {
 
 std::optional<std::vector<std::string>> all_metrics() { return std::nullopt; }
 
-PyObject* data_bias_runtime_check_impl(Arguments& a) {
-    return report_text(drift::check(drift::data_bias_family(), a.metrics("baseline"), a.metrics("latest"),
-                                    all_metrics(), a.number("threshold")));
-}
-
-PyObject* data_bias_partial_check_impl(Arguments& a) {
-    return report_text(drift::check(drift::data_bias_family(), a.metrics("baseline"), a.metrics("latest"),
-                                    a.texts("metrics"), a.number("threshold")));
-}
-
-PyObject* model_bias_runtime_check_impl(Arguments& a) {
-    return report_text(drift::check(drift::model_bias_family(), a.metrics("baseline"), a.metrics("latest"),
-                                    all_metrics(), a.number("threshold")));
-}
-
-PyObject* model_bias_partial_check_impl(Arguments& a) {
-    return report_text(drift::check(drift::model_bias_family(), a.metrics("baseline"), a.metrics("latest"),
-                                    a.texts("metrics"), a.number("threshold")));
+template <const drift::CheckFamily& (*family)() noexcept, bool partial>
+PyObject* bias_check_impl(Arguments& a) {
+    return report_text(drift::check(family(), a.metrics("baseline"), a.metrics("latest"),
+                                    partial ? std::optional(a.texts("metrics")) : all_metrics(),
+                                    a.number("threshold")));
 }
 
 // The two columns of a performance function, y_true first when asked.
@@ -241,10 +223,10 @@ constexpr Export export_of() {
 const std::array exports = {
     export_of<model_bias_analyzer, model_bias_analyzer_impl>(),
     export_of<data_bias_analyzer, data_bias_analyzer_impl>(),
-    export_of<data_bias_runtime_check, data_bias_runtime_check_impl>(),
-    export_of<data_bias_partial_check, data_bias_partial_check_impl>(),
-    export_of<model_bias_runtime_check, model_bias_runtime_check_impl>(),
-    export_of<model_bias_partial_check, model_bias_partial_check_impl>(),
+    export_of<data_bias_runtime_check, bias_check_impl<drift::data_bias_family, false>>(),
+    export_of<data_bias_partial_check, bias_check_impl<drift::data_bias_family, true>>(),
+    export_of<model_bias_runtime_check, bias_check_impl<drift::model_bias_family, false>>(),
+    export_of<model_bias_partial_check, bias_check_impl<drift::model_bias_family, true>>(),
     export_of<model_performance_regression, model_performance_regression_impl>(),
     export_of<model_performance_classification, model_performance_classification_impl>(),
     export_of<model_performance_logistic_regression, model_performance_logistic_regression_impl>(),

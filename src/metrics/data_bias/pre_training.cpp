@@ -29,8 +29,8 @@ std::array<float, metric_count> pre_training_values(const labelling::PreTraining
     const float qr = r.label_pos / r.n;
 
     std::array<float, metric_count> values{};
-    values[0] = std::fabs(f.n - r.n) / total;  // ClassImbalance
-    values[1] = qf - qr;                       // DifferenceInProportionOfLabels
+    values[0] = std::fabs(f.n - r.n) / total;  // class imbalance
+    values[1] = qf - qr;                       // difference in proportions of labels
     {
         const float a = qf * std::log(qf / qr);
         const float b = 1.0f - qf;

@@ -9,22 +9,28 @@
 
 namespace zentrova::model_bias {
 
-inline constexpr std::string_view exceed = "Exceed baseline by: ";
+// Ratios and the entropy are compared by value, the differences by magnitude.
+constexpr MetricEntry by_magnitude(std::string_view key) {
+    return keyed(key, "Exceed baseline by: ", Comparison::MagnitudeAbove);
+}
+constexpr MetricEntry by_distance(std::string_view key) {
+    return keyed(key, "Exceed baseline by: ", Comparison::AboveByDistance);
+}
 
-inline constexpr std::array<MetricEntry, 12> table = {{
-    {"DifferenceInPositivePredictedLabels", "DifferenceInPositivePredictedLabels", "DifferenceInPositivePredictedLabels", exceed, Comparison::MagnitudeAbove},
-    {"DisparateImpact", "DisparateImpact", "DisparateImpact", exceed, Comparison::AboveByDistance},
-    {"AccuracyDifference", "AccuracyDifference", "AccuracyDifference", exceed, Comparison::MagnitudeAbove},
-    {"RecallDifference", "RecallDifference", "RecallDifference", exceed, Comparison::MagnitudeAbove},
-    {"DifferenceInConditionalAcceptance", "DifferenceInConditionalAcceptance", "DifferenceInConditionalAcceptance", exceed, Comparison::MagnitudeAbove},
-    {"DifferenceInAcceptanceRate", "DifferenceInAcceptanceRate", "DifferenceInAcceptanceRate", exceed, Comparison::MagnitudeAbove},
-    {"SpecialityDifference", "SpecialityDifference", "SpecialityDifference", exceed, Comparison::MagnitudeAbove},
-    {"DifferenceInConditionalRejection", "DifferenceInConditionalRejection", "DifferenceInConditionalRejection", exceed, Comparison::MagnitudeAbove},
-    {"DifferenceInRejectionRate", "DifferenceInRejectionRate", "DifferenceInRejectionRate", exceed, Comparison::MagnitudeAbove},
-    {"TreatmentEquity", "TreatmentEquity", "TreatmentEquity", exceed, Comparison::MagnitudeAbove},
-    {"ConditionalDemographicDesparityPredictedLabels", "ConditionalDemographicDesparityPredictedLabels", "ConditionalDemographicDesparityPredictedLabels", exceed, Comparison::MagnitudeAbove},
-    {"GeneralizedEntropy", "GeneralizedEntropy", "GeneralizedEntropy", exceed, Comparison::AboveByDistance},
-}};
+inline constexpr std::array<MetricEntry, 12> table = {
+    by_magnitude("DifferenceInPositivePredictedLabels"),
+    by_distance("DisparateImpact"),
+    by_magnitude("AccuracyDifference"),
+    by_magnitude("RecallDifference"),
+    by_magnitude("DifferenceInConditionalAcceptance"),
+    by_magnitude("DifferenceInAcceptanceRate"),
+    by_magnitude("SpecialityDifference"),
+    by_magnitude("DifferenceInConditionalRejection"),
+    by_magnitude("DifferenceInRejectionRate"),
+    by_magnitude("TreatmentEquity"),
+    by_magnitude("ConditionalDemographicDesparityPredictedLabels"),
+    by_distance("GeneralizedEntropy"),
+};
 
 inline constexpr std::size_t metric_count = table.size();
 

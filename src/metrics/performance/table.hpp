@@ -9,31 +9,25 @@
 
 namespace zentrova::performance {
 
-inline constexpr std::string_view below = "Below threshold by ";
-inline constexpr std::string_view above = "Exceeded threshold by ";
+// Scores fail by falling, errors by rising.
+constexpr MetricEntry below_baseline(std::string_view key) { return keyed(key, "Below threshold by ", Comparison::Below); }
+constexpr MetricEntry above_baseline(std::string_view key) {
+    return keyed(key, "Exceeded threshold by ", Comparison::Above);
+}
 
 // Binary classification computes the first seven; logistic regression adds LogLoss.
-inline constexpr std::array<MetricEntry, 8> classification_table = {{
-    {"BalancedAccuracy", "BalancedAccuracy", "BalancedAccuracy", below, Comparison::Below},
-    {"PrecisionPositive", "PrecisionPositive", "PrecisionPositive", below, Comparison::Below},
-    {"PrecisionNegative", "PrecisionNegative", "PrecisionNegative", below, Comparison::Below},
-    {"RecallPositive", "RecallPositive", "RecallPositive", below, Comparison::Below},
-    {"RecallNegative", "RecallNegative", "RecallNegative", below, Comparison::Below},
-    {"Accuracy", "Accuracy", "Accuracy", below, Comparison::Below},
-    {"F1Score", "F1Score", "F1Score", below, Comparison::Below},
-    {"LogLoss", "LogLoss", "LogLoss", below, Comparison::Below},
-}};
+inline constexpr std::array<MetricEntry, 8> classification_table = {
+    below_baseline("BalancedAccuracy"), below_baseline("PrecisionPositive"),
+    below_baseline("PrecisionNegative"), below_baseline("RecallPositive"), below_baseline("RecallNegative"),
+    below_baseline("Accuracy"), below_baseline("F1Score"), below_baseline("LogLoss"),
+};
 inline constexpr std::size_t classification_count = 7;
 
-inline constexpr std::array<MetricEntry, 8> regression_table = {{
-    {"RootMeanSquaredError", "RootMeanSquaredError", "RootMeanSquaredError", above, Comparison::Above},
-    {"MeanSquaredError", "MeanSquaredError", "MeanSquaredError", above, Comparison::Above},
-    {"MeanAbsoluteError", "MeanAbsoluteError", "MeanAbsoluteError", above, Comparison::Above},
-    {"RSquared", "RSquared", "RSquared", above, Comparison::Above},
-    {"MaxError", "MaxError", "MaxError", above, Comparison::Above},
-    {"MeanSquaredLogError", "MeanSquaredLogError", "MeanSquaredLogError", above, Comparison::Above},
-    {"RootMeanSquaredLogError", "RootMeanSquaredLogError", "RootMeanSquaredLogError", above, Comparison::Above},
-    {"MeanAbsolutePercentageError", "MeanAbsolutePercentageError", "MeanAbsolutePercentageError", above, Comparison::Above},
-}};
+inline constexpr std::array<MetricEntry, 8> regression_table = {
+    above_baseline("RootMeanSquaredError"), above_baseline("MeanSquaredError"),
+    above_baseline("MeanAbsoluteError"), above_baseline("RSquared"), above_baseline("MaxError"),
+    above_baseline("MeanSquaredLogError"), above_baseline("RootMeanSquaredLogError"),
+    above_baseline("MeanAbsolutePercentageError"),
+};
 
 }  // namespace zentrova::performance
