@@ -6,18 +6,11 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from _reference import assert_metrics_equal, bits, logf
+from _reference import SATURATION, assert_metrics_equal, bits, encode, fcount, logf
+from _reference import error_text as type_error_text
 from _zentrova import data_bias_analyzer
 
 F = np.float32
-SATURATION = 2**24
-
-
-def fcount(mask):
-    """A float32 counter incremented by 1.0 per true entry stops at 2**24."""
-    return F(min(int(np.sum(mask)), SATURATION))
-
-
 def pre_ref(facet_gt, rest_gt):
     """The seven pre-training metrics of two labelled groups, in float32 arithmetic."""
     fg, rg = np.asarray(facet_gt, np.int64), np.asarray(rest_gt, np.int64)
@@ -53,10 +46,7 @@ def analyze(facet, truth):
 
 
 def error_text(*args):
-    with pytest.raises(TypeError) as info:
-        data_bias_analyzer(*args)
-    assert info.type is TypeError
-    return str(info.value)
+    return type_error_text(data_bias_analyzer, *args)
 
 
 STATES = {  # column, label, error it produces when labelled
@@ -142,14 +132,6 @@ class TestWorkedExamples:
         assert math.isnan(got["JsDivergence"])
         assert all(math.isfinite(got[k]) for k in ("DifferenceInProportionOfLabels", "LpNorm",
                                                    "TotalVarationDistance", "KolmorogvSmirnov"))
-
-
-def encode(labels, kind):
-    """A column of `kind` whose labelling with the returned label gives back the 0/1 `labels`."""
-    labels = np.asarray(labels, np.int64)
-    if kind in ("U", object):
-        return np.where(labels == 1, "yes", "no").astype(kind), "yes"
-    return labels.astype(kind), 1
 
 
 KINDS = st.sampled_from([np.int16, np.int32, np.int64, np.float32, np.float64, "U", object])

@@ -6,18 +6,11 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from _reference import assert_metrics_equal, bits
+from _reference import SATURATION, assert_metrics_equal, bits, fcount
+from _reference import encode as encode_column, error_text as type_error_text
 from _zentrova import model_bias_analyzer
 
 F = np.float32
-SATURATION = 2**24
-
-
-def fcount(mask):
-    """A float32 counter incremented by 1.0 per true entry stops at 2**24."""
-    return F(min(int(np.sum(mask)), SATURATION))
-
-
 def seq_sum(values):
     """Float32 sum in order; accumulate (unlike reduce) adds strictly left to right."""
     return np.cumsum(values, dtype=F)[-1] if len(values) else F(0.0)
@@ -69,10 +62,7 @@ def analyze(facet, pred, truth):
 
 
 def error_text(*args):
-    with pytest.raises(TypeError) as info:
-        model_bias_analyzer(*args)
-    assert info.type is TypeError
-    return str(info.value)
+    return type_error_text(model_bias_analyzer, *args)
 
 
 STATES = {  # column, label, error it produces when labelled
@@ -150,11 +140,7 @@ class TestWorkedExamples:
 
 
 def encode(labels, kind):
-    """A column of `kind` whose labelling with the returned label gives back the 0/1 `labels`."""
-    labels = np.asarray(labels, np.int64)
-    if kind in ("U", object):
-        return np.where(labels == 1, "yes", "no").astype(kind), "yes"
-    return labels.astype(kind), 1.0  # a float label: truncated on integer columns
+    return encode_column(labels, kind, 1.0)  # a float label: truncated on integer columns
 
 
 KINDS = st.sampled_from([np.int16, np.int32, np.int64, np.float32, np.float64, "U", object])

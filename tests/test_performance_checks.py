@@ -4,7 +4,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _zentrova as zt
-from test_drift_checks import PASSED, fmt32, parse_report
+from _reference import PASSED, fmt32, parse_report
 
 f32 = np.float32
 NAN, INF = float("nan"), float("inf")
