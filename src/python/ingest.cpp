@@ -28,13 +28,6 @@ bool for_each_item(PyObject* array, Add&& add) {
     return !PyErr_Occurred();
 }
 
-std::optional<double> item_as_double(PyObject* item) {
-    if (PyFloat_CheckExact(item)) return PyFloat_AS_DOUBLE(item);
-    const double value = PyFloat_AsDouble(item);
-    if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
-    return value;
-}
-
 // The column's memory, copied when asked.
 columns::ColumnView memory_view(const numpy::ArrayInfo& info, bool copy_memory, std::vector<char>& bytes) {
     return copy_memory ? columns::packed_copy(info.view, bytes) : info.view;
@@ -56,7 +49,7 @@ std::optional<Error> read_integers(PyObject* array, const numpy::ArrayInfo& info
 std::optional<Error> read_reals(PyObject* array, const numpy::ArrayInfo& info, LabelInput& input) {
     input.reals.reserve(info.total_size);
     const bool read = for_each_item(array, [&](PyObject* item) {
-        const std::optional<double> value = item_as_double(item);
+        const std::optional<double> value = to_double(item);
         if (value) input.reals.push_back(*value);
         return value.has_value();
     });
@@ -177,7 +170,7 @@ Result<FloatInput> float_input(PyObject* array, const numpy::ArrayInfo& info, bo
     py::Ref iterator = py::Ref::steal(PyObject_GetIter(array));
     if (!iterator) return python_error(ErrorCode::PerformanceRead);
     while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
-        const std::optional<double> value = item_as_double(item.get());
+        const std::optional<double> value = to_double(item.get());
         if (!value) throw FatalError(python_error(ErrorCode::PerformanceItem));
         input.values.push_back(static_cast<float>(*value));
     }

@@ -68,15 +68,17 @@ std::optional<std::string> to_text(PyObject* object) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+std::optional<double> to_double(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
+    return value;
+}
+
 std::optional<float> to_f32(PyObject* object) {
-    double value;
-    if (PyFloat_CheckExact(object)) {
-        value = PyFloat_AS_DOUBLE(object);
-    } else {
-        value = PyFloat_AsDouble(object);
-        if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
-    }
-    return static_cast<float>(value);
+    const std::optional<double> value = to_double(object);
+    if (!value) return std::nullopt;
+    return static_cast<float>(*value);
 }
 
 std::optional<MetricMap> to_metric_map(PyObject* object) {
@@ -96,9 +98,9 @@ std::optional<MetricMap> to_metric_map(PyObject* object) {
         py::Ref key_ref = py::Ref::borrow(key), value_ref = py::Ref::borrow(value);
         std::optional<std::string> name = to_text(key_ref.get());
         if (!name) return std::nullopt;
-        const double number = PyFloat_AsDouble(value_ref.get());
-        if (number == -1.0 && PyErr_Occurred()) return std::nullopt;
-        metrics.insert_or_assign(std::move(*name), static_cast<float>(number));
+        const std::optional<float> number = to_f32(value_ref.get());
+        if (!number) return std::nullopt;
+        metrics.insert_or_assign(std::move(*name), *number);
     }
     if (PyDict_GET_SIZE(object) != initial_size) fatal(ErrorCode::DictChangedSize);
     return metrics;

@@ -27,6 +27,8 @@ Error python_error(ErrorCode code);
 
 // A str's UTF-8 text; TypeError for anything but a str.
 std::optional<std::string> to_text(PyObject* object);
+// A float's value through the float protocol (__float__, then __index__).
+std::optional<double> to_double(PyObject* object);
 std::optional<float> to_f32(PyObject* object);
 std::optional<MetricMap> to_metric_map(PyObject* object);
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);

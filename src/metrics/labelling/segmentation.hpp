@@ -35,15 +35,6 @@ struct PostTrainingData {
     std::size_t facet_rows = 0;
 
     std::size_t rows() const noexcept { return pairs.size(); }
-
-    template <class Visit>
-    void for_each_facet_pair(Visit&& visit) const {
-        for (std::size_t i = 0; i < facet_rows; ++i) visit(pairs[i]);
-    }
-    template <class Visit>
-    void for_each_rest_pair(Visit&& visit) const {
-        for (std::size_t i = pairs.size(); i > facet_rows; --i) visit(pairs[i - 1]);
-    }
 };
 
 // Fails (NoDeviationData) when either group would be empty. Rows beyond the

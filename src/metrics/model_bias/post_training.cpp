@@ -1,5 +1,6 @@
 #include "metrics/model_bias/post_training.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "columns/interrupt.hpp"
@@ -16,16 +17,29 @@ inline std::size_t benefit_index(std::uint8_t pair) noexcept {
     return pair & predicted_positive ? 1 : 0;
 }
 
-// The pairs of the facet group, then those of the rest group, in input order.
-template <class Visit>
-void for_each_pair_in_group_order(const PostTrainingData& data, Visit&& visit) {
+// The float sum of value_of[pair] over the pairs of the facet group, then
+// those of the rest group, each in input order (the facet group's pairs stand
+// at the front, the rest group's backwards from the end), added one by one.
+float ordered_sum(const PostTrainingData& data, const std::array<float, 4> value_of) {
+    constexpr std::size_t chunk = std::size_t{1} << 16;
+    const std::uint8_t* pairs = data.pairs.data();
     columns::InterruptPoller poller;
-    auto visit_polled = [&](std::uint8_t pair) {
-        poller.advance(1);
-        visit(pair);
-    };
-    data.for_each_facet_pair(visit_polled);
-    data.for_each_rest_pair(visit_polled);
+    float total = 0.0f;
+    for (std::size_t start = 0; start < data.facet_rows;) {
+        const std::size_t end = std::min(data.facet_rows, start + chunk);
+        poller.advance(end - start);
+        float part = total;
+        for (; start < end; ++start) part = part + value_of[pairs[start]];
+        total = part;
+    }
+    for (std::size_t stop = data.rows(); stop > data.facet_rows;) {
+        const std::size_t low = stop - std::min(chunk, stop - data.facet_rows);
+        poller.advance(stop - low);
+        float part = total;
+        for (; stop > low; --stop) part = part + value_of[pairs[stop - 1]];
+        total = part;
+    }
+    return total;
 }
 
 float generalized_entropy(const PostTrainingData& data, const GroupTally& facet, const GroupTally& rest) {
@@ -36,9 +50,9 @@ float generalized_entropy(const PostTrainingData& data, const GroupTally& facet,
     // beyond that the order of the additions decides the rounding.
     float sum = static_cast<float>(exact_sum);
     if (exact_sum > (std::uint64_t{1} << 24)) {
-        constexpr std::array<float, 3> benefit = {0.0f, 1.0f, 2.0f};
-        sum = 0.0f;
-        for_each_pair_in_group_order(data, [&](std::uint8_t pair) { sum = sum + benefit[benefit_index(pair)]; });
+        std::array<float, 4> benefit_of_pair{};
+        for (std::uint8_t pair = 0; pair < 4; ++pair) benefit_of_pair[pair] = static_cast<float>(benefit_index(pair));
+        sum = ordered_sum(data, benefit_of_pair);
     }
     const float nf = to_f32(rows);
     const float mean = sum / nf;
@@ -50,9 +64,7 @@ float generalized_entropy(const PostTrainingData& data, const GroupTally& facet,
     // The t value of each pair code, so the sum below is a lookup and an add.
     std::array<float, 4> t_of_pair{};
     for (std::uint8_t pair = 0; pair < 4; ++pair) t_of_pair[pair] = t[benefit_index(pair)];
-    float total = 0.0f;
-    for_each_pair_in_group_order(data, [&](std::uint8_t pair) { total = total + t_of_pair[pair]; });
-    return (nf * 0.5f) * total;
+    return (nf * 0.5f) * ordered_sum(data, t_of_pair);
 }
 
 }  // namespace
