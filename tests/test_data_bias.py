@@ -6,18 +6,11 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from _reference import assert_metrics_equal, bits, logf
+from _reference import FLOAT32_EXACT_COUNTS, assert_metrics_equal, bits, encode, fcount, logf
+from _reference import error_text as type_error_text
 from _zentrova import data_bias_analyzer
 
 F = np.float32
-BEYOND_FLOAT32_COUNTS = 2**24
-
-
-def fcount(mask):
-    """An exact count, rounded once to float32."""
-    return F(int(np.sum(mask)))
-
-
 def pre_ref(facet_gt, rest_gt):
     """The seven pre-training metrics of two labelled groups, in float32 arithmetic."""
     fg, rg = np.asarray(facet_gt, np.int64), np.asarray(rest_gt, np.int64)
@@ -53,10 +46,7 @@ def analyze(facet, truth):
 
 
 def error_text(*args):
-    with pytest.raises(TypeError) as info:
-        data_bias_analyzer(*args)
-    assert info.type is TypeError
-    return str(info.value)
+    return type_error_text(data_bias_analyzer, *args)
 
 
 STATES = {  # column, label, error it produces when labelled
@@ -144,14 +134,6 @@ class TestWorkedExamples:
                                                    "TotalVarationDistance", "KolmorogvSmirnov"))
 
 
-def encode(labels, kind):
-    """A column of `kind` whose labelling with the returned label gives back the 0/1 `labels`."""
-    labels = np.asarray(labels, np.int64)
-    if kind in ("U", object):
-        return np.where(labels == 1, "yes", "no").astype(kind), "yes"
-    return labels.astype(kind), 1
-
-
 KINDS = st.sampled_from([np.int16, np.int32, np.int64, np.float32, np.float64, "U", object])
 
 
@@ -178,12 +160,12 @@ class TestRandomized:
 def test_counts_beyond_float32_precision():
     # Every count is exact and rounded once, the zero/one counts included.
     rng = np.random.default_rng(11)
-    n = BEYOND_FLOAT32_COUNTS + 6001
+    n = FLOAT32_EXACT_COUNTS + 6001
     facet, truth = np.zeros(n, np.int16), np.ones(n, np.int16)
     facet_rows = rng.choice(n, 2000, replace=False)
     facet[facet_rows] = 1
     truth[facet_rows[:700]] = 0
     truth[rng.choice(n, 1000, replace=False)] = 0
     rest = truth[facet == 0]
-    assert np.sum(rest == 1) > BEYOND_FLOAT32_COUNTS and np.sum(rest == 1) % 2 == 1
+    assert np.sum(rest == 1) > FLOAT32_EXACT_COUNTS and np.sum(rest == 1) % 2 == 1
     assert_metrics_equal(data_bias_analyzer(facet, truth, 1, 1), pre_ref(truth[facet == 1], rest))

@@ -1,39 +1,13 @@
 """Data-bias and model-bias drift checks, the JSON check report and the message number format."""
-import json
-
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import _zentrova as zt
+from _reference import PASSED, fmt32, parse_report
 
 f32 = np.float32
 INF, NAN = float("inf"), float("nan")
-PASSED = '{"passed":true}'
-
-
-def fmt32(v):
-    """Shortest round-trip positional text of a float32, as failure messages write numbers."""
-    v = f32(v)
-    if np.isnan(v):
-        return "NaN"
-    if np.isinf(v):
-        return "-inf" if v < 0 else "inf"
-    return np.format_float_positional(v, unique=True, trim="-")
-
-
-def parse_report(text):
-    """The failure report of a check's JSON text ({} when it passed), checking its compact shape."""
-    doc = json.loads(text)
-    # Re-encoding compactly reproduces the text only if it has no whitespace outside strings,
-    # keeps "passed" first and holds no duplicate failReport members.
-    assert json.dumps(doc, separators=(",", ":")) == text
-    if doc == {"passed": True}:
-        assert text == PASSED
-        return {}
-    assert list(doc) == ["passed", "failReport"] and doc["passed"] is False
-    assert doc["failReport"]
-    return doc["failReport"]
 
 
 # (selection name, map key, report key, prefix, compared by magnitude, value message is |L - B|)

@@ -4,7 +4,7 @@ import math
 import numpy as np
 import pytest
 
-from _reference import bits
+from _reference import bits, error_text, iterated, lay_out
 from _zentrova import data_bias_analyzer, model_bias_analyzer
 
 
@@ -28,13 +28,6 @@ def labels_as_facet(arr, label):
         truth[i] = 1
         out.append(int(data_bias_analyzer(arr, truth, label, 1)["DifferenceInProportionOfLabels"] > 0))
     return out
-
-
-def error_text(fn, *args):
-    with pytest.raises(TypeError) as info:
-        fn(*args)
-    assert info.type is TypeError
-    return str(info.value)
 
 
 NAN, INF = float("nan"), float("inf")
@@ -131,15 +124,9 @@ class TestColumnKinds:
             assert msg.startswith("TypeError: ") and "PyString" not in msg
 
 
-class Sub(np.ndarray):
-    pass
-
-
 def layouts(a):
     """The same values as a plain array, a subclass, a negative-stride view and a strided view."""
-    wide = np.empty(2 * len(a), a.dtype)
-    wide[::2] = a
-    return [a.copy(), a.copy().view(Sub), np.ascontiguousarray(a[::-1])[::-1], wide[::2]]
+    return [lay_out(a, "contiguous"), iterated(a), lay_out(a, "reversed"), lay_out(a, "every_third")]
 
 
 def outcome(fn, *args):

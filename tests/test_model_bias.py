@@ -6,16 +6,11 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from _reference import assert_metrics_equal, bits, exact_sum
+from _reference import FLOAT32_EXACT_COUNTS, assert_metrics_equal, bits, exact_sum, fcount
+from _reference import encode as encode_column, error_text as type_error_text
 from _zentrova import model_bias_analyzer
 
 F = np.float32
-BEYOND_FLOAT32_COUNTS = 2**24
-
-
-def fcount(mask):
-    """An exact count, rounded once to float32."""
-    return F(int(np.sum(mask)))
 
 
 def post_ref(fp, rp, fg, rg):
@@ -64,10 +59,7 @@ def analyze(facet, pred, truth):
 
 
 def error_text(*args):
-    with pytest.raises(TypeError) as info:
-        model_bias_analyzer(*args)
-    assert info.type is TypeError
-    return str(info.value)
+    return type_error_text(model_bias_analyzer, *args)
 
 
 STATES = {  # column, label, error it produces when labelled
@@ -145,11 +137,7 @@ class TestWorkedExamples:
 
 
 def encode(labels, kind):
-    """A column of `kind` whose labelling with the returned label gives back the 0/1 `labels`."""
-    labels = np.asarray(labels, np.int64)
-    if kind in ("U", object):
-        return np.where(labels == 1, "yes", "no").astype(kind), "yes"
-    return labels.astype(kind), 1.0  # a float label: truncated on integer columns
+    return encode_column(labels, kind, 1.0)  # a float label: truncated on integer columns
 
 
 KINDS = st.sampled_from([np.int16, np.int32, np.int64, np.float32, np.float64, "U", object])
@@ -182,14 +170,14 @@ class TestRandomized:
 def test_counts_beyond_float32_precision():
     # Rest-group counts pass 2**24: each is the exact count rounded once.
     rng = np.random.default_rng(5)
-    n = BEYOND_FLOAT32_COUNTS + 6001
+    n = FLOAT32_EXACT_COUNTS + 6001
     facet, pred, truth = np.zeros(n, np.int16), np.ones(n, np.int16), np.ones(n, np.int16)
     facet_rows, rest_rows = rng.choice(n, 2000, replace=False), rng.choice(n, 3000, replace=False)
     facet[facet_rows] = 1
     pred[facet_rows[:600]], truth[facet_rows[200:900]] = 0, 0  # all four outcomes in the facet group
     pred[rest_rows[:1800]], truth[rest_rows[700:]] = 0, 0
     f = facet == 1
-    assert np.sum(~f & (pred == 1) & (truth == 1)) > BEYOND_FLOAT32_COUNTS
+    assert np.sum(~f & (pred == 1) & (truth == 1)) > FLOAT32_EXACT_COUNTS
     assert np.sum(~f & (pred == 0) & (truth == 0)) > 0
     assert_metrics_equal(model_bias_analyzer(facet, truth, pred, 1, 1, 1),
                          post_ref(pred[f], pred[~f], truth[f], truth[~f]))

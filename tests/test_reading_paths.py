@@ -5,39 +5,9 @@ import numpy as np
 import pytest
 
 import _zentrova as z
-from _reference import bits
-
-
-class Sub(np.ndarray):
-    """Any subclass is read through iteration."""
-
+from _reference import LAYOUTS, bits, iterated, lay_out
 
 NUMERIC = ["int16", "int32", "int64", "float32", "float64"]
-LAYOUTS = ["contiguous", "reversed", "every_third", "column_of_matrix", "reversed_stride_2"]
-
-
-def lay_out(values, layout):
-    """The same values as a plain array with the given memory layout."""
-    values = np.asarray(values)
-    if layout == "contiguous":
-        return values.copy()
-    if layout == "reversed":
-        return values[::-1].copy()[::-1]
-    if layout == "every_third":
-        base = np.empty(len(values) * 3, dtype=values.dtype)
-        base[::3] = values
-        return base[::3]
-    if layout == "column_of_matrix":
-        base = np.empty((len(values), 3), dtype=values.dtype)
-        base[:, 1] = values
-        return base[:, 1]
-    base = np.empty(len(values) * 2, dtype=values.dtype)
-    base[::-2] = values
-    return base[::-2]
-
-
-def iterated(array):
-    return np.ascontiguousarray(array).view(Sub)
 
 
 def outcome(function, *args):

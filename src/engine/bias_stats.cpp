@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "columns/interrupt.hpp"
 #include "engine/encoding.hpp"
-#include "engine/family_formulas.hpp"
-#include "numeric/exact_sum.hpp"
+#include "metrics/data_bias/pre_training.hpp"
+#include "metrics/model_bias/post_training.hpp"
 
 namespace zentrova::engine {
 namespace {
@@ -83,15 +84,16 @@ std::optional<std::string> BiasStats<Columns>::batch_difference(
 }
 
 template <std::size_t Columns>
-void BiasStats<Columns>::update(const std::array<const LabelledBatch*, Columns>& batch) {
-    std::size_t rows = input_size(batch[0]->input);
-    for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(batch[c]->input));
+void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch) {
+    std::size_t rows = input_size(*batch[0]);
+    for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
+    columns::InterruptPoller poller;
     std::array<std::uint8_t, block> bits[Columns];
     std::array<std::uint8_t, block> codes;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
-        for (std::size_t c = 0; c < Columns; ++c)
-            label_block(batch[c]->input, batch[c]->label, start, count, bits[c].data(), columns_[c].keys);
+        poller.advance(count);
+        for (std::size_t c = 0; c < Columns; ++c) label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
         for (std::size_t k = 0; k < count; ++k) {
             std::uint8_t code = bits[0][k];
             for (std::size_t c = 1; c < Columns; ++c) code = static_cast<std::uint8_t>(code | (bits[c][k] << (2 * c)));
@@ -100,10 +102,12 @@ void BiasStats<Columns>::update(const std::array<const LabelledBatch*, Columns>&
         count_codes<bins>(codes.data(), count, counts_);
     }
     for (std::size_t c = 0; c < Columns; ++c) {
-        const std::size_t size = input_size(batch[c]->input);
-        for (std::size_t start = rows; start < size; start += block)
-            scan_block_keys(batch[c]->input, start, std::min(block, size - start), columns_[c].keys);
-        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(batch[c]->input);
+        const std::size_t size = input_size(*batch[c]);
+        for (std::size_t start = rows; start < size; start += block) {
+            poller.advance(std::min(block, size - start));
+            scan_block_keys(*batch[c], start, std::min(block, size - start), columns_[c].keys);
+        }
+        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
     }
 }
 
@@ -204,59 +208,33 @@ bool decode(std::string_view bytes, ModelBiasCore& out) { return decode_family(b
 
 Result<MetricMap> data_bias_metrics(const DataBiasCore& stats) {
     const std::uint8_t facet_bit = stats.column(0).rule_bit(), truth_bit = stats.column(1).rule_bit();
-    GroupLabelCounts facet, rest;
+    data_bias::GroupLabels facet, rest;
     for (std::size_t code = 0; code < DataBiasCore::bins; ++code) {
         const std::uint64_t count = stats.counts()[code];
-        GroupLabelCounts& group = code & facet_bit ? facet : rest;
+        data_bias::GroupLabels& group = code & facet_bit ? facet : rest;
         group.rows += count;
         if ((code >> 2) & truth_bit) group.positives += count;
     }
-    if (facet.rows == 0 || rest.rows == 0) return Error{"No deviation"};
-    return pre_training_formulas(facet, rest);
+    if (facet.rows == 0 || rest.rows == 0) return ErrorCode::NoDeviationData;
+    return metric_map(data_bias::table, data_bias::pre_training_values({facet, rest}));
 }
 
 Result<MetricMap> model_bias_metrics(const ModelBiasCore& stats) {
     const std::uint8_t facet_bit = stats.column(0).rule_bit(), prediction_bit = stats.column(1).rule_bit(),
                        truth_bit = stats.column(2).rule_bit();
-    ConfusionCounts facet, rest;
+    model_bias::GroupTally facet, rest;
     for (std::size_t code = 0; code < ModelBiasCore::bins; ++code) {
         const std::uint64_t count = stats.counts()[code];
-        ConfusionCounts& group = code & facet_bit ? facet : rest;
+        model_bias::GroupTally& group = code & facet_bit ? facet : rest;
         const bool predicted = (code >> 2) & prediction_bit, labelled = (code >> 4) & truth_bit;
         group.rows += count;
         if (predicted) group.pred_pos += count;
         if (labelled) group.label_pos += count;
         if (predicted && labelled) group.true_pos += count;
     }
-    if (facet.rows == 0 || rest.rows == 0) return Error{"no deviaton"};
-    return post_training_formulas(facet, rest, generalized_entropy(facet, rest));
-}
-
-// Benefits are 1 for a true positive, 0 for a false negative and 2 for every
-// row whose ground truth is 0, so both sums follow exactly from three counts.
-float generalized_entropy(const ConfusionCounts& facet, const ConfusionCounts& rest) {
-    const std::uint64_t rows = facet.rows + rest.rows;
-    const std::uint64_t ones = facet.true_pos + rest.true_pos;
-    const std::uint64_t zeros = facet.label_pos + rest.label_pos - ones;
-    const std::uint64_t twos = rows - ones - zeros;
-    // A value that no row takes adds nothing, not even a NaN.
-    auto add = [](numeric::ExactSum& sum, float value, std::uint64_t count) {
-        if (count != 0) sum.add_multiple(value, count);
-    };
-    numeric::ExactSum benefits;
-    add(benefits, 1.0f, ones);
-    add(benefits, 2.0f, twos);
-    const float nf = static_cast<float>(rows);
-    const float mean = benefits.value() / nf;
-    auto t_of = [mean](float b) {
-        const float ratio = b / mean;
-        return ratio * ratio + -1.0f;
-    };
-    numeric::ExactSum total;
-    add(total, t_of(0.0f), zeros);
-    add(total, t_of(1.0f), ones);
-    add(total, t_of(2.0f), twos);
-    return (nf * 0.5f) * total.value();
+    if (facet.rows == 0 || rest.rows == 0) return ErrorCode::NoDeviationModel;
+    return metric_map(model_bias::table, model_bias::post_training_values(
+                                             facet, rest, model_bias::generalized_entropy(facet, rest)));
 }
 
 }  // namespace zentrova::engine

@@ -14,8 +14,8 @@
 
 #include "engine/columns.hpp"
 #include "engine/labelling.hpp"
-#include "errors.hpp"
-#include "metric_map.hpp"
+#include "common/errors.hpp"
+#include "common/metric_map.hpp"
 
 namespace zentrova::engine {
 
@@ -30,12 +30,6 @@ struct LabelledColumnState {
     std::uint8_t rule_bit() const noexcept {
         return kind == ColumnKind::Text || keys.exactly_two() ? equal_bit : at_least_bit;
     }
-};
-
-// A labelled column of one batch: its rows and its label for the column's kind.
-struct LabelledBatch {
-    LabelInput input;
-    ColumnLabel label;
 };
 
 template <std::size_t Columns>
@@ -58,7 +52,7 @@ public:
 
     // Adds a batch: rows up to the shortest column are counted; every row of a
     // column counts for its distinct keys. The caller checked the kinds.
-    void update(const std::array<const LabelledBatch*, Columns>& batch);
+    void update(const std::array<const labelling::LabelInput*, Columns>& batch);
     void merge(const BiasStats& other);
 
     const LabelledColumnState& column(std::size_t c) const noexcept { return columns_[c]; }
@@ -77,7 +71,8 @@ using DataBiasCore = BiasStats<2>;
 // feature, prediction, ground truth; code is facet | prediction << 2 | truth << 4.
 using ModelBiasCore = BiasStats<3>;
 
-// The metrics of all rows, or "No deviation" / "no deviaton" when a group is empty.
+// The metrics of all rows, or the "no deviation" error of the family when a
+// group is empty.
 Result<MetricMap> data_bias_metrics(const DataBiasCore& stats);
 Result<MetricMap> model_bias_metrics(const ModelBiasCore& stats);
 

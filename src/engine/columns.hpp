@@ -1,46 +1,15 @@
-// What the statistics read: plain column views handed over by the caller, and
-// the label a labelled column is compared with.
+// What the statistics keep about their labelled columns: the kind of column a
+// label is compared with, and the label or threshold the caller gave.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <variant>
-#include <vector>
+
+#include "columns/dtype.hpp"
+#include "metrics/labelling/label_input.hpp"
 
 namespace zentrova::engine {
-
-// The element type of a numeric column in memory.
-enum class Element : std::uint8_t { Int16, Int32, Int64, Float32, Float64 };
-
-// Values of one element type with a byte stride (negative strides allowed).
-struct NumericColumn {
-    Element element = Element::Float64;
-    const char* data = nullptr;
-    std::ptrdiff_t stride = 0;
-    std::size_t size = 0;
-};
-
-// Fixed-width text rows: `width` 32-bit code points each, padded with NULs.
-struct TextColumn {
-    const char* data = nullptr;
-    std::ptrdiff_t stride = 0;
-    std::size_t size = 0;
-    std::size_t width = 0;
-};
-
-// Text rows the caller already compared with the label (1 = equal).
-struct MatchedColumn {
-    const std::uint8_t* matches = nullptr;
-    std::size_t size = 0;
-};
-
-using LabelInput = std::variant<NumericColumn, TextColumn, MatchedColumn>;
-
-inline std::size_t input_size(const LabelInput& input) noexcept {
-    return std::visit([](const auto& column) { return column.size; }, input);
-}
 
 // How a labelled column compares its rows; fixed by the first batch.
 enum class ColumnKind : std::uint8_t { Unset, Integer, Float, Text };
@@ -55,29 +24,23 @@ inline const char* kind_name(ColumnKind kind) noexcept {
     return "none";
 }
 
-inline bool is_integer_element(Element element) noexcept {
-    return element == Element::Int16 || element == Element::Int32 || element == Element::Int64;
-}
-
-inline ColumnKind kind_of(const LabelInput& input) noexcept {
-    if (const auto* numeric = std::get_if<NumericColumn>(&input))
-        return is_integer_element(numeric->element) ? ColumnKind::Integer : ColumnKind::Float;
+inline ColumnKind kind_of(const labelling::LabelInput& input) noexcept {
+    switch (columns::family_of(input.view.kind)) {
+        case columns::Family::Integer: return ColumnKind::Integer;
+        case columns::Family::Float: return ColumnKind::Float;
+        case columns::Family::Text: break;
+    }
     return ColumnKind::Text;
 }
 
-// The label converted for the column's kind: a signed 64-bit value for an
-// integer column, a double for a float column, code points for text rows in
-// memory (`matchable` false when no row can equal it).
-struct ColumnLabel {
-    std::int64_t integer = 0;
-    double real = 0.0;
-    std::vector<std::uint32_t> code_points;
-    bool matchable = true;
-};
+// Rows of a labelled column: text read item by item sits in `rows`.
+inline std::size_t input_size(const labelling::LabelInput& input) noexcept {
+    return input.view.kind == columns::ElementKind::Other ? input.rows.size() : input.view.size;
+}
 
 // The label or threshold a caller gave, kept to tell two statistics apart and
 // to write them out: a float, an int (its decimal text), a str (its UTF-8
-// text) or anything else.
+// text, lone surrogates kept) or anything else.
 struct LabelValue {
     enum class Tag : std::uint8_t { Float, Int, Text, Other };
     Tag tag = Tag::Other;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 #include "engine/columns.hpp"
 
@@ -62,6 +63,14 @@ inline std::int32_t truncate_to_i32(double value) noexcept {
     return static_cast<std::int32_t>(value == value ? clamped : 0.0);
 }
 
+// Truncation toward zero, saturating, NaN to 0: a float label of an integer column.
+inline std::int64_t truncate_to_i64(double value) noexcept {
+    if (value != value) return 0;
+    if (value >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    if (value < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(value);
+}
+
 template <class S>
 std::int32_t distinct_key(S value) noexcept {
     if constexpr (std::is_integral_v<S>)
@@ -74,7 +83,7 @@ std::int32_t distinct_key(S value) noexcept {
 // Calls body(at) with an accessor of rows [start, start + count): a plain
 // pointer for aligned contiguous memory, so loops vectorise, else a strided read.
 template <class S, class Body>
-void with_rows(const NumericColumn& column, std::size_t start, Body&& body) {
+void with_rows(const columns::ColumnView& column, std::size_t start, Body&& body) {
     const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
     if (column.stride == static_cast<std::ptrdiff_t>(sizeof(S)) &&
         reinterpret_cast<std::uintptr_t>(base) % alignof(S) == 0) {
@@ -121,19 +130,19 @@ inline std::uint8_t at_least_i64(std::int64_t value, std::int64_t threshold) noe
 }
 
 template <class S>
-void label_numeric_block(const NumericColumn& column, const ColumnLabel& label, std::size_t start,
-                         std::size_t count, std::uint8_t* out, DistinctKeys& keys) {
-    with_rows<S>(column, start, [&](auto at) {
+void label_numeric_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
+                         std::uint8_t* out, DistinctKeys& keys) {
+    with_rows<S>(input.view, start, [&](auto at) {
         scan_keys<S>(at, count, keys);
         if constexpr (std::is_floating_point_v<S>) {
-            const double threshold = label.real;
+            const double threshold = input.float_label;
             for (std::size_t k = 0; k < count; ++k) {
                 const double v = static_cast<double>(at(k));
                 out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
                                                    (static_cast<std::uint8_t>(v >= threshold) << 1));
             }
         } else if constexpr (std::is_same_v<S, std::int64_t>) {
-            const std::int64_t threshold = label.integer;
+            const std::int64_t threshold = input.integer_label;
             for (std::size_t k = 0; k < count; ++k)
                 out[k] = static_cast<std::uint8_t>(equal_i64(at(k), threshold) |
                                                    (at_least_i64(at(k), threshold) << 1));
@@ -142,11 +151,12 @@ void label_numeric_block(const NumericColumn& column, const ColumnLabel& label, 
             // range gives the same answer for every row.
             constexpr auto lowest = static_cast<std::int64_t>(std::numeric_limits<S>::min());
             constexpr auto highest = static_cast<std::int64_t>(std::numeric_limits<S>::max());
-            if (label.integer < lowest || label.integer > highest) {
-                std::fill(out, out + count, static_cast<std::uint8_t>(label.integer < lowest ? at_least_bit : 0));
+            const std::int64_t label = input.integer_label;
+            if (label < lowest || label > highest) {
+                std::fill(out, out + count, static_cast<std::uint8_t>(label < lowest ? at_least_bit : 0));
                 return;
             }
-            const auto threshold = static_cast<S>(label.integer);
+            const auto threshold = static_cast<S>(label);
             for (std::size_t k = 0; k < count; ++k) {
                 const S v = at(k);
                 out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
@@ -157,65 +167,58 @@ void label_numeric_block(const NumericColumn& column, const ColumnLabel& label, 
 }
 
 // Fixed-width text rows equal to the label: the label's code points, then NULs.
-inline void label_text_block(const TextColumn& column, const ColumnLabel& label, std::size_t start,
-                             std::size_t count, std::uint8_t* out) {
-    const std::size_t width = column.width;
-    const bool can_match = label.matchable && label.code_points.size() <= width &&
+inline void label_unicode_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
+                                std::uint8_t* out) {
+    const columns::ColumnView& view = input.view;
+    const labelling::TextLabel& label = input.text_label;
+    const std::size_t width = view.itemsize / sizeof(std::uint32_t);
+    const bool can_match = label.usable && label.code_points.size() <= width &&
                            (label.code_points.empty() || label.code_points.back() != 0);
     if (!can_match) {
         std::fill(out, out + count, std::uint8_t{0});
         return;
     }
+    std::vector<std::uint32_t> pattern(width, 0);
+    std::copy(label.code_points.begin(), label.code_points.end(), pattern.begin());
     const std::size_t bytes = width * sizeof(std::uint32_t);
-    std::uint32_t pattern_inline[16] = {};
-    std::vector<std::uint32_t> pattern_heap;
-    std::uint32_t* pattern = pattern_inline;
-    if (width > 16) {
-        pattern_heap.assign(width, 0);
-        pattern = pattern_heap.data();
-    }
-    std::copy(label.code_points.begin(), label.code_points.end(), pattern);
-    const char* rows = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    const char* rows = view.data + static_cast<std::ptrdiff_t>(start) * view.stride;
     for (std::size_t k = 0; k < count; ++k) {
-        const char* row = rows + static_cast<std::ptrdiff_t>(k) * column.stride;
-        const bool match = bytes == 0 || std::memcmp(row, pattern, bytes) == 0;
+        const char* row = rows + static_cast<std::ptrdiff_t>(k) * view.stride;
+        const bool match = bytes == 0 || std::memcmp(row, pattern.data(), bytes) == 0;
         out[k] = match ? static_cast<std::uint8_t>(equal_bit | at_least_bit) : 0;
     }
 }
 
 // Both rule bits of rows [start, start + count) of a column, and its keys.
-inline void label_block(const LabelInput& input, const ColumnLabel& label, std::size_t start, std::size_t count,
+inline void label_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
                         std::uint8_t* out, DistinctKeys& keys) {
-    if (const auto* numeric = std::get_if<NumericColumn>(&input)) {
-        switch (numeric->element) {
-            case Element::Int16: return label_numeric_block<std::int16_t>(*numeric, label, start, count, out, keys);
-            case Element::Int32: return label_numeric_block<std::int32_t>(*numeric, label, start, count, out, keys);
-            case Element::Int64: return label_numeric_block<std::int64_t>(*numeric, label, start, count, out, keys);
-            case Element::Float32: return label_numeric_block<float>(*numeric, label, start, count, out, keys);
-            case Element::Float64: return label_numeric_block<double>(*numeric, label, start, count, out, keys);
-        }
-    } else if (const auto* text = std::get_if<TextColumn>(&input)) {
-        label_text_block(*text, label, start, count, out);
-    } else {
-        const auto& matched = std::get<MatchedColumn>(input);
-        for (std::size_t k = 0; k < count; ++k)
-            out[k] = matched.matches[start + k] ? static_cast<std::uint8_t>(equal_bit | at_least_bit) : 0;
+    switch (input.view.kind) {
+        case columns::ElementKind::Int16:
+            return label_numeric_block<std::int16_t>(input, start, count, out, keys);
+        case columns::ElementKind::Int32:
+            return label_numeric_block<std::int32_t>(input, start, count, out, keys);
+        case columns::ElementKind::Int64:
+            return label_numeric_block<std::int64_t>(input, start, count, out, keys);
+        case columns::ElementKind::Float32: return label_numeric_block<float>(input, start, count, out, keys);
+        case columns::ElementKind::Float64: return label_numeric_block<double>(input, start, count, out, keys);
+        case columns::ElementKind::Unicode: return label_unicode_block(input, start, count, out);
+        case columns::ElementKind::Other: break;
     }
+    // Text rows read item by item, compared as UTF-8.
+    const labelling::TextLabel& label = input.text_label;
+    for (std::size_t k = 0; k < count; ++k)
+        out[k] = label.usable && input.rows[start + k] == label.utf8 ? static_cast<std::uint8_t>(equal_bit | at_least_bit)
+                                                                     : 0;
 }
 
 // The keys of rows [start, start + count) that are not counted (beyond the
 // shortest column of a batch), which still decide the column's rule.
-inline void scan_block_keys(const LabelInput& input, std::size_t start, std::size_t count, DistinctKeys& keys) {
-    const auto* numeric = std::get_if<NumericColumn>(&input);
-    if (numeric == nullptr) return;
-    auto scan = [&]<class S>(S) { with_rows<S>(*numeric, start, [&](auto at) { scan_keys<S>(at, count, keys); }); };
-    switch (numeric->element) {
-        case Element::Int16: return scan(std::int16_t{});
-        case Element::Int32: return scan(std::int32_t{});
-        case Element::Int64: return scan(std::int64_t{});
-        case Element::Float32: return scan(float{});
-        case Element::Float64: return scan(double{});
-    }
+inline void scan_block_keys(const labelling::LabelInput& input, std::size_t start, std::size_t count,
+                            DistinctKeys& keys) {
+    if (columns::family_of(input.view.kind) == columns::Family::Text) return;
+    columns::visit_numeric(input.view.kind, [&]<class S>(S) {
+        with_rows<S>(input.view, start, [&](auto at) { scan_keys<S>(at, count, keys); });
+    });
 }
 
 }  // namespace zentrova::engine

@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "columns/interrupt.hpp"
 #include "engine/encoding.hpp"
-#include "engine/family_formulas.hpp"
+#include "metrics/performance/metrics.hpp"
 #include "numeric/log10f.hpp"
 
 namespace zentrova::engine {
@@ -73,8 +74,10 @@ template <class Body>
 void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body&& body) {
     std::array<float, block> p, t;
     const std::size_t rows = std::min(y_pred.size, y_true.size);
+    columns::InterruptPoller poller;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
+        poller.advance(count);
         read_floats(y_pred, start, count, p.data());
         read_floats(y_true, start, count, t.data());
         body(count, p.data(), t.data());
@@ -96,12 +99,12 @@ bool decode_whole(std::string_view bytes, std::uint8_t family, Core& out, bool (
 }  // namespace
 
 void read_floats(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
-    switch (column.element) {
-        case Element::Int16: return convert_values<std::int16_t>(column, start, count, out);
-        case Element::Int32: return convert_values<std::int32_t>(column, start, count, out);
-        case Element::Int64: return convert_int64(column, start, count, out);
-        case Element::Float32: return convert_values<float>(column, start, count, out);
-        case Element::Float64: return convert_values<double>(column, start, count, out);
+    switch (column.kind) {
+        case columns::ElementKind::Int16: return convert_values<std::int16_t>(column, start, count, out);
+        case columns::ElementKind::Int32: return convert_values<std::int32_t>(column, start, count, out);
+        case columns::ElementKind::Int64: return convert_int64(column, start, count, out);
+        case columns::ElementKind::Float32: return convert_values<float>(column, start, count, out);
+        default: return convert_values<double>(column, start, count, out);
     }
 }
 
@@ -143,8 +146,8 @@ void ConfusionSums::merge(const ConfusionSums& other) {
     sum_pred.merge(other.sum_pred);
 }
 
-MetricMap ConfusionSums::metrics() const {
-    return classification_formulas(rows, true_pos, true_neg, correct, sum_true.value(), sum_pred.value());
+std::array<float, performance::classification_count> ConfusionSums::values() const {
+    return performance::classification_values({rows, true_pos, true_neg, correct, sum_true.value(), sum_pred.value()});
 }
 
 void ConfusionSums::write(std::string& out) const {
@@ -175,8 +178,8 @@ void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true
 }
 
 Result<MetricMap> ClassificationCore::metrics() const {
-    if (sums_.rows == 0) return Error{"Arrays have no data"};
-    return sums_.metrics();
+    if (sums_.rows == 0) return ErrorCode::NoData;
+    return metric_map(performance::classification_table, sums_.values());
 }
 
 std::string ClassificationCore::encode() const {
@@ -216,11 +219,13 @@ void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
 }
 
 Result<MetricMap> LogisticCore::metrics() const {
-    if (sums_.rows == 0) return Error{"Arrays have no data"};
-    MetricMap metrics = sums_.metrics();
+    if (sums_.rows == 0) return ErrorCode::NoData;
+    std::array<float, performance::classification_table.size()> values{};
+    const std::array<float, performance::classification_count> classification = sums_.values();
+    std::copy(classification.begin(), classification.end(), values.begin());
     // NaN stays NaN: a broken computation is not a perfect score.
-    metrics.emplace("LogLoss", log_terms_.value() * -(1.0f / static_cast<float>(sums_.rows)));
-    return metrics;
+    values.back() = log_terms_.value() * -(1.0f / static_cast<float>(sums_.rows));
+    return metric_map(performance::classification_table, values);
 }
 
 std::string LogisticCore::encode() const {
@@ -278,12 +283,14 @@ void RegressionCore::merge(const RegressionCore& other) {
 }
 
 Result<MetricMap> RegressionCore::metrics() const {
-    if (rows_ == 0) return Error{"Arrays are emtpy"};
+    if (rows_ == 0) return ErrorCode::RegressionEmpty;
     const float r = 1.0f / static_cast<float>(rows_);
     const float mean_true = r * sum_true_.value();
     const float sst = numeric::squared_deviations(sum_true_, sum_true_squares_, rows_, mean_true);
-    return regression_formulas(rows_, squared_errors_.value(), absolute_errors_.value(), sst, largest_,
-                               log_differences_.value(), percentage_errors_.value());
+    return metric_map(performance::regression_table,
+                      performance::regression_values({r, squared_errors_.value(), absolute_errors_.value(), sst,
+                                                      largest_, log_differences_.value(),
+                                                      percentage_errors_.value()}));
 }
 
 std::string RegressionCore::encode() const {

@@ -4,19 +4,21 @@
 // of the rows into batches, merged in any order, gives the same metrics.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "engine/columns.hpp"
-#include "errors.hpp"
-#include "metric_map.hpp"
+#include "columns/dtype.hpp"
+#include "common/errors.hpp"
+#include "common/metric_map.hpp"
+#include "metrics/performance/table.hpp"
 #include "numeric/exact_sum.hpp"
 
 namespace zentrova::engine {
 
 // Rows of a performance column: numeric values read as doubles and rounded to float.
-using PerfInput = NumericColumn;
+using PerfInput = columns::ColumnView;
 
 // Counts and sums of the binary classification metrics.
 struct ConfusionSums {
@@ -25,7 +27,7 @@ struct ConfusionSums {
 
     void add(const float* predicted, const float* truth, std::size_t count);
     void merge(const ConfusionSums& other);
-    MetricMap metrics() const;
+    std::array<float, performance::classification_count> values() const;
     void write(std::string& out) const;
     bool read(std::string_view& in);
 };

@@ -1,15 +1,28 @@
 #include "python/engine_calls.hpp"
 
-#include "data_handler/numpy_api.hpp"
-#include "python/engine_ingest.hpp"
+#include <array>
+#include <string_view>
+#include <utility>
 
-namespace zentrova::engine_calls {
+#include "python/ingest.hpp"
+
+namespace zentrova::python {
 namespace {
-
-using ingest::BatchStorage;
 
 constexpr std::array<std::string_view, 2> data_bias_names = {"feature", "ground_truth"};
 constexpr std::array<std::string_view, 3> model_bias_names = {"feature", "prediction", "ground_truth"};
+
+// This thread's state while it runs without the interpreter lock.
+thread_local PyThreadState* released = nullptr;
+
+// Releases the interpreter lock for the life of the guard.
+class WithoutInterpreterLock {
+public:
+    WithoutInterpreterLock() { released = PyEval_SaveThread(); }
+    ~WithoutInterpreterLock() { PyEval_RestoreThread(std::exchange(released, nullptr)); }
+    WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
+    WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
+};
 
 // Runs `change` with the interpreter lock released and `guard` held.
 template <class Change>
@@ -20,94 +33,128 @@ auto apply(std::mutex* guard, Change&& change) {
     return change();
 }
 
-Failure analyzer_failure(Error error) { return {ErrorClass::Analyzer, std::move(error)}; }
-Failure performance_failure(Error error) { return {ErrorClass::Performance, std::move(error)}; }
-
 template <class Core, std::size_t Columns>
-std::optional<Failure> add_bias_batch(Core& core, std::mutex* guard,
-                                      const std::array<const engine::LabelledBatch*, Columns>& batch,
-                                      const std::array<std::string_view, Columns>& names) {
+std::optional<Error> add_bias_batch(Core& core, std::mutex* guard,
+                                    const std::array<const labelling::LabelInput*, Columns>& batch,
+                                    const std::array<std::string_view, Columns>& names) {
     std::array<engine::ColumnKind, Columns> kinds;
-    for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(batch[c]->input);
+    for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(*batch[c]);
     auto difference = apply(guard, [&] {
         auto found = core.batch_difference(kinds, names);
         if (!found) core.update(batch);
         return found;
     });
-    if (difference) return Failure{ErrorClass::Check, Error{std::move(*difference)}};
+    if (difference) return Error{ErrorCode::StatisticsDiffer, "cannot add this batch: " + *difference};
+    return std::nullopt;
+}
+
+// The two columns of a performance batch, y_true first when asked; with
+// `same_family`, the two column types must agree.
+template <class Core>
+std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObject* y_pred, PyObject* y_true,
+                                           bool truth_first, bool same_family) {
+    const numpy::ArrayInfo pred_info = numpy::inspect(y_pred), true_info = numpy::inspect(y_true);
+    if (same_family && columns::family_of(pred_info.kind) != columns::family_of(true_info.kind))
+        return Error{ErrorCode::TypesDiffer};
+    const bool copy = !all_in_memory({&pred_info, &true_info});
+    std::optional<FloatInput> predictions, truth;
+    for (const bool is_truth : {truth_first, !truth_first}) {
+        auto column = is_truth ? float_input(y_true, true_info, copy) : float_input(y_pred, pred_info, copy);
+        if (!column) return std::move(column).error();
+        (is_truth ? truth : predictions).emplace(std::move(column).value());
+    }
+    if (predictions->view.size != truth->view.size) return Error{ErrorCode::LengthsDiffer};
+    apply(guard, [&] { core.update(predictions->view, truth->view); });
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<Failure> update_data_bias(engine::DataBiasCore& core, std::mutex* guard, PyObject* feature_array,
-                                        PyObject* ground_truth_array, PyObject* feature_label,
-                                        PyObject* ground_truth_label) {
-    BatchStorage storage;
+std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* guard, PyObject* feature_array,
+                                      PyObject* ground_truth_array, PyObject* feature_label,
+                                      PyObject* ground_truth_label) {
+    const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array);
+    const bool copy = !all_in_memory({&facet_info, &truth_info});
     // The ground truth is labelled first, so its error wins over the facet's.
-    auto truth = ingest::labelled_column(ground_truth_array, ground_truth_label, storage);
-    if (!truth) return analyzer_failure(std::move(truth).error());
-    auto facet = ingest::labelled_column(feature_array, feature_label, storage);
-    if (!facet) return analyzer_failure(std::move(facet).error());
+    auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy);
+    if (!truth) return std::move(truth).error();
+    auto facet = label_input(feature_array, facet_info, feature_label, copy);
+    if (!facet) return std::move(facet).error();
     return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names);
 }
 
-std::optional<Failure> update_model_bias(engine::ModelBiasCore& core, std::mutex* guard, PyObject* feature_array,
-                                         PyObject* ground_truth_array, PyObject* prediction_array,
-                                         PyObject* feature_label, PyObject* ground_truth_label,
-                                         PyObject* prediction_label) {
-    BatchStorage storage;
+std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* guard, PyObject* feature_array,
+                                       PyObject* ground_truth_array, PyObject* prediction_array,
+                                       PyObject* feature_label, PyObject* ground_truth_label,
+                                       PyObject* prediction_label) {
+    const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array),
+                           prediction_info = numpy::inspect(prediction_array);
+    const bool copy = !all_in_memory({&facet_info, &truth_info, &prediction_info});
     // Predictions, ground truth, facet: the first failure in this order is reported.
-    auto predictions = ingest::labelled_column(prediction_array, prediction_label, storage);
-    if (!predictions) return analyzer_failure(std::move(predictions).error());
-    auto truth = ingest::labelled_column(ground_truth_array, ground_truth_label, storage);
-    if (!truth) return analyzer_failure(std::move(truth).error());
-    auto facet = ingest::labelled_column(feature_array, feature_label, storage);
-    if (!facet) return analyzer_failure(std::move(facet).error());
+    auto predictions = label_input(prediction_array, prediction_info, prediction_label, copy);
+    if (!predictions) return std::move(predictions).error();
+    auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy);
+    if (!truth) return std::move(truth).error();
+    auto facet = label_input(feature_array, facet_info, feature_label, copy);
+    if (!facet) return std::move(facet).error();
     return add_bias_batch<engine::ModelBiasCore, 3>(core, guard, {&*facet, &*predictions, &*truth},
                                                     model_bias_names);
 }
 
-std::optional<Failure> update_classification(engine::ClassificationCore& core, std::mutex* guard,
-                                             PyObject* y_pred, PyObject* y_true) {
-    const auto pred_type = numpy::determine_type(y_pred);
-    if (pred_type != numpy::determine_type(y_true))
-        return performance_failure(Error{"Type between y_true and y_pred do not match"});
-    BatchStorage storage;
-    auto predictions = ingest::performance_column(y_pred, pred_type, storage);
-    if (!predictions) return performance_failure(std::move(predictions).error());
-    auto truth = ingest::performance_column(y_true, pred_type, storage);
-    if (!truth) return performance_failure(std::move(truth).error());
-    if (predictions->size != truth->size) return performance_failure(Error{"Arrays have different lengths"});
-    apply(guard, [&] { core.update(*predictions, *truth); });
-    return std::nullopt;
+std::optional<Error> update_classification(engine::ClassificationCore& core, std::mutex* guard, PyObject* y_pred,
+                                           PyObject* y_true) {
+    return add_performance_batch(core, guard, y_pred, y_true, false, true);
 }
 
-namespace {
-
-// y_true first, then y_pred, each with its own column type.
-template <class Core>
-std::optional<Failure> update_truth_first(Core& core, std::mutex* guard, PyObject* y_pred, PyObject* y_true) {
-    BatchStorage storage;
-    auto truth = ingest::performance_column(y_true, numpy::determine_type(y_true), storage);
-    if (!truth) return performance_failure(std::move(truth).error());
-    auto predictions = ingest::performance_column(y_pred, numpy::determine_type(y_pred), storage);
-    if (!predictions) return performance_failure(std::move(predictions).error());
-    if (predictions->size != truth->size) return performance_failure(Error{"Arrays have different lengths"});
-    apply(guard, [&] { core.update(*predictions, *truth); });
-    return std::nullopt;
+std::optional<Error> update_logistic(engine::LogisticCore& core, std::mutex* guard, PyObject* y_pred,
+                                     PyObject* y_true) {
+    return add_performance_batch(core, guard, y_pred, y_true, true, false);
 }
 
-}  // namespace
-
-std::optional<Failure> update_logistic(engine::LogisticCore& core, std::mutex* guard, PyObject* y_pred,
+std::optional<Error> update_regression(engine::RegressionCore& core, std::mutex* guard, PyObject* y_pred,
                                        PyObject* y_true) {
-    return update_truth_first(core, guard, y_pred, y_true);
+    return add_performance_batch(core, guard, y_pred, y_true, true, false);
 }
 
-std::optional<Failure> update_regression(engine::RegressionCore& core, std::mutex* guard, PyObject* y_pred,
-                                         PyObject* y_true) {
-    return update_truth_first(core, guard, y_pred, y_true);
+std::optional<engine::LabelValue> label_value(PyObject* label) {
+    engine::LabelValue value;
+    if (PyFloat_Check(label)) {
+        value.tag = engine::LabelValue::Tag::Float;
+        value.real = PyFloat_AsDouble(label);
+    } else if (PyLong_Check(label)) {
+        value.tag = engine::LabelValue::Tag::Int;
+        py::Ref digits = py::Ref::steal(PyNumber_ToBase(label, 10));
+        const char* text = digits ? PyUnicode_AsUTF8(digits.get()) : nullptr;
+        if (text == nullptr) return std::nullopt;
+        value.text = text;
+    } else if (PyUnicode_Check(label)) {
+        value.tag = engine::LabelValue::Tag::Text;
+        // Lone surrogates are kept, so the text comes back as it was given.
+        py::Ref bytes = py::Ref::steal(PyUnicode_AsEncodedString(label, "utf-8", "surrogatepass"));
+        if (!bytes) return std::nullopt;
+        value.text.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    }
+    return value;
 }
 
-}  // namespace zentrova::engine_calls
+PyObject* label_object(const engine::LabelValue& value) {
+    switch (value.tag) {
+        case engine::LabelValue::Tag::Float: return PyFloat_FromDouble(value.real);
+        case engine::LabelValue::Tag::Int: return PyLong_FromString(value.text.c_str(), nullptr, 10);
+        case engine::LabelValue::Tag::Text:
+            return PyUnicode_DecodeUTF8(value.text.data(), static_cast<Py_ssize_t>(value.text.size()),
+                                        "surrogatepass");
+        case engine::LabelValue::Tag::Other: break;
+    }
+    Py_RETURN_NONE;
+}
+
+bool signal_pending() {
+    if (released == nullptr) return PyErr_CheckSignals() != 0;
+    PyEval_RestoreThread(released);
+    const bool pending = PyErr_CheckSignals() != 0;  // the exception stays set for the caller
+    released = PyEval_SaveThread();
+    return pending;
+}
+
+}  // namespace zentrova::python

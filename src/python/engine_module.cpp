@@ -7,33 +7,16 @@
 #include <mutex>
 #include <string>
 
-#include "binding.hpp"
+#include "columns/interrupt.hpp"
 #include "numeric/cpu_features.hpp"
 #include "numeric/log10f.hpp"
+#include "python/binding.hpp"
 #include "python/engine_calls.hpp"
-#include "python/engine_ingest.hpp"
-#include "python_errors.hpp"
+#include "python/error_map.hpp"
+#include "python/values.hpp"
 
-namespace zentrova {
+namespace zentrova::python {
 namespace {
-
-using binding::Arguments;
-using binding::Kind;
-using binding::Signature;
-using engine_calls::Failure;
-
-PyObject* metric_dict(const MetricMap& metrics) {
-    py::Ref dict = py::Ref::steal(PyDict_New());
-    if (!dict) return nullptr;
-    for (const auto& [name, value] : metrics) {
-        py::Ref key = py::Ref::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
-        py::Ref number = py::Ref::steal(PyFloat_FromDouble(static_cast<double>(value)));
-        if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) < 0) return nullptr;
-    }
-    return dict.release();
-}
-
-PyObject* raise_failure(const Failure& failure) { return raise_error(failure.error_class, failure.error); }
 
 // ---- families ------------------------------------------------------------
 // Each names its core, its labels (in constructor order) and how a batch,
@@ -43,21 +26,16 @@ struct DataBias {
     using Core = engine::DataBiasCore;
     static constexpr const char* name = "DataBiasStats";
     static constexpr std::size_t labels = 2;
-    static constexpr ErrorClass errors = ErrorClass::Analyzer;
-    static constexpr Signature init{"DataBiasStats",
-                                    {{{"feature_label_or_threshold", Kind::Any},
-                                      {"ground_truth_label_or_threshold", Kind::Any}}},
-                                    2,
-                                    2};
-    static constexpr Signature update_signature{
-        "update", {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}}, 2, 2};
-    static constexpr const char* init_text = "DataBiasStats(feature_label_or_threshold, ground_truth_label_or_threshold)";
-    static constexpr const char* update_text = "update($self, feature_array, ground_truth_array)";
+    static constexpr Declaration init{"DataBiasStats",
+                                      {{{"feature_label_or_threshold", Kind::Any},
+                                        {"ground_truth_label_or_threshold", Kind::Any}}}};
+    static constexpr Declaration update_declaration{
+        "update", {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}}};
 
     static Core make(const std::array<engine::LabelValue, labels>& values) { return Core({values[0], values[1]}); }
-    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
-        return engine_calls::update_data_bias(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]),
-                                              label[0], label[1]);
+    static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
+        return update_data_bias(core, guard, a.object("feature_array"), a.object("ground_truth_array"), label[0],
+                                label[1]);
     }
     static Result<MetricMap> metrics(const Core& core) { return engine::data_bias_metrics(core); }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
@@ -75,30 +53,22 @@ struct ModelBias {
     using Core = engine::ModelBiasCore;
     static constexpr const char* name = "ModelBiasStats";
     static constexpr std::size_t labels = 3;
-    static constexpr ErrorClass errors = ErrorClass::Analyzer;
-    static constexpr Signature init{"ModelBiasStats",
-                                    {{{"feature_label_or_threshold", Kind::Any},
-                                      {"ground_truth_label_or_threshold", Kind::Any},
-                                      {"prediction_label_or_threshold", Kind::Any}}},
-                                    3,
-                                    3};
-    static constexpr Signature update_signature{"update",
-                                                {{{"feature_array", Kind::Array},
-                                                  {"ground_truth_array", Kind::Array},
-                                                  {"prediction_array", Kind::Array}}},
-                                                3,
-                                                3};
-    static constexpr const char* init_text =
-        "ModelBiasStats(feature_label_or_threshold, ground_truth_label_or_threshold, prediction_label_or_threshold)";
-    static constexpr const char* update_text = "update($self, feature_array, ground_truth_array, prediction_array)";
+    static constexpr Declaration init{"ModelBiasStats",
+                                      {{{"feature_label_or_threshold", Kind::Any},
+                                        {"ground_truth_label_or_threshold", Kind::Any},
+                                        {"prediction_label_or_threshold", Kind::Any}}}};
+    static constexpr Declaration update_declaration{"update",
+                                                    {{{"feature_array", Kind::Array},
+                                                      {"ground_truth_array", Kind::Array},
+                                                      {"prediction_array", Kind::Array}}}};
 
     // The core keeps feature, prediction, ground truth.
     static Core make(const std::array<engine::LabelValue, labels>& values) {
         return Core({values[0], values[2], values[1]});
     }
-    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
-        return engine_calls::update_model_bias(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]),
-                                               std::get<PyObject*>(a[2]), label[0], label[1], label[2]);
+    static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
+        return update_model_bias(core, guard, a.object("feature_array"), a.object("ground_truth_array"),
+                                 a.object("prediction_array"), label[0], label[1], label[2]);
     }
     static Result<MetricMap> metrics(const Core& core) { return engine::model_bias_metrics(core); }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
@@ -116,10 +86,7 @@ template <class CoreType>
 struct PerformanceFamily {
     using Core = CoreType;
     static constexpr std::size_t labels = 0;
-    static constexpr ErrorClass errors = ErrorClass::Performance;
-    static constexpr Signature update_signature{
-        "update", {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}, 2, 2};
-    static constexpr const char* update_text = "update($self, y_pred, y_true)";
+    static constexpr Declaration update_declaration{"update", {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}};
     static Result<MetricMap> metrics(const Core& core) { return core.metrics(); }
     static std::array<engine::LabelValue, 0> label_values(const Core&) { return {}; }
     static std::string encode(const Core& core) { return core.encode(); }
@@ -128,22 +95,20 @@ struct PerformanceFamily {
 
 struct Classification : PerformanceFamily<engine::ClassificationCore> {
     static constexpr const char* name = "ClassificationStats";
-    static constexpr Signature init{"ClassificationStats", {}, 0, 0};
-    static constexpr const char* init_text = "ClassificationStats()";
+    static constexpr Declaration init{"ClassificationStats", {}};
     static Core make(Arguments&) { return Core(); }
-    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return engine_calls::update_classification(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return update_classification(core, guard, a.object("y_pred"), a.object("y_true"));
     }
     static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
 };
 
 struct Logistic : PerformanceFamily<engine::LogisticCore> {
     static constexpr const char* name = "LogisticStats";
-    static constexpr Signature init{"LogisticStats", {{{"decision_threshold", Kind::Float32, 0.5f}}}, 1, 0};
-    static constexpr const char* init_text = "LogisticStats(decision_threshold=0.5)";
-    static Core make(Arguments& a) { return Core(std::get<float>(a[0])); }
-    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return engine_calls::update_logistic(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    static constexpr Declaration init{"LogisticStats", {{{"decision_threshold", Kind::Float32, "0.5"}}}};
+    static Core make(Arguments& a) { return Core(a.number("decision_threshold")); }
+    static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return update_logistic(core, guard, a.object("y_pred"), a.object("y_true"));
     }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
         const float x = a.decision_threshold(), y = b.decision_threshold();
@@ -154,11 +119,10 @@ struct Logistic : PerformanceFamily<engine::LogisticCore> {
 
 struct Regression : PerformanceFamily<engine::RegressionCore> {
     static constexpr const char* name = "RegressionStats";
-    static constexpr Signature init{"RegressionStats", {}, 0, 0};
-    static constexpr const char* init_text = "RegressionStats()";
+    static constexpr Declaration init{"RegressionStats", {}};
     static Core make(Arguments&) { return Core(); }
-    static std::optional<Failure> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return engine_calls::update_regression(core, guard, std::get<PyObject*>(a[0]), std::get<PyObject*>(a[1]));
+    static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
+        return update_regression(core, guard, a.object("y_pred"), a.object("y_true"));
     }
     static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
 };
@@ -206,7 +170,7 @@ PyObject* new_object(typename Family::Core core) {
     if constexpr (Family::labels > 0) {
         const auto values = Family::label_values(core);
         for (std::size_t i = 0; i < Family::labels; ++i) {
-            PyObject* label = ingest::label_object(values[i]);
+            PyObject* label = label_object(values[i]);
             if (label == nullptr) return nullptr;
             self->label_objects[i] = label;
         }
@@ -234,12 +198,12 @@ PyObject* stats_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
                 values.push_back(value);
             }
         }
-        std::optional<Arguments> bound = binding::bind(Family::init, values.data(), nargs, names.get());
+        std::optional<Arguments> bound = bind(Family::init, values.data(), nargs, names.get());
         if (!bound) return nullptr;
         if constexpr (Family::labels > 0) {
             std::array<engine::LabelValue, Family::labels> labels;
             for (std::size_t i = 0; i < Family::labels; ++i) {
-                auto value = ingest::label_value(std::get<PyObject*>((*bound)[i]));
+                auto value = label_value(bound->object(Family::init.parameters[i].name));
                 if (!value) return nullptr;
                 labels[i] = std::move(*value);
             }
@@ -264,11 +228,11 @@ void stats_dealloc(PyObject* self) {
 template <class Family>
 PyObject* stats_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        std::optional<Arguments> bound = binding::bind(Family::update_signature, args, nargs, kwnames);
+        std::optional<Arguments> bound = bind(Family::update_declaration, args, nargs, kwnames);
         if (!bound) return nullptr;
         StatsObject<Family>* stats = as_stats<Family>(self);
-        if (auto failure = Family::update(stats->state->core, &stats->state->guard, *bound, stats->label_objects))
-            return raise_failure(*failure);
+        if (auto error = Family::update(stats->state->core, &stats->state->guard, *bound, stats->label_objects))
+            return raise(*error);
         Py_RETURN_NONE;
     });
 }
@@ -295,10 +259,8 @@ PyObject* stats_merge(PyObject* self, PyObject* other) {
         }
         typename Family::Core merged = snapshot<Family>(self);
         const typename Family::Core theirs = snapshot<Family>(other);
-        if (auto difference = Family::difference(merged, theirs)) {
-            PyErr_Format(PyExc_ValueError, "cannot merge: %s", difference->c_str());
-            return nullptr;
-        }
+        if (auto difference = Family::difference(merged, theirs))
+            return raise(Error{ErrorCode::StatisticsDiffer, "cannot merge: " + *difference});
         merged.merge(theirs);
         return new_object<Family>(std::move(merged));
     });
@@ -307,9 +269,7 @@ PyObject* stats_merge(PyObject* self, PyObject* other) {
 template <class Family>
 PyObject* stats_metrics(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
-        Result<MetricMap> metrics = Family::metrics(snapshot<Family>(self));
-        if (!metrics) return raise_error(Family::errors, metrics.error());
-        return metric_dict(*metrics);
+        return metric_dict(Family::metrics(snapshot<Family>(self)));
     });
 }
 
@@ -331,10 +291,7 @@ PyObject* stats_from_bytes(PyObject*, PyObject* data) {
             Family::decode(std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)),
                            core);
         PyBuffer_Release(&view);
-        if (!ok) {
-            PyErr_Format(PyExc_ValueError, "not an intact encoding of %s", Family::name);
-            return nullptr;
-        }
+        if (!ok) return raise(Error{ErrorCode::StatisticsEncoding, Family::name});
         return new_object<Family>(std::move(core));
     });
 }
@@ -363,17 +320,19 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-template <class Family>
-std::string update_doc() {
-    return std::string(Family::update_text) + "\n--\n\nAdds one batch of rows.";
+// "name($self, a, b)\n--\n\n": a method's text signature from its declaration.
+std::string method_signature(const Declaration& declaration) {
+    std::string text = text_signature(declaration);
+    const std::size_t open = text.find('(') + 1;
+    return text.insert(open, declaration.count() > 0 ? "$self, " : "$self");
 }
 
 template <class Family>
 bool add_type(PyObject* module) {
-    static const std::string update_text = update_doc<Family>();
+    static const std::string update_text = method_signature(Family::update_declaration) + "Adds one batch of rows.";
     methods<Family>[0].ml_doc = update_text.c_str();
     static const std::string qualified = std::string("zentrova._engine.") + Family::name;
-    static const std::string doc = std::string(Family::init_text) + "\n--\n\nMergeable statistics.";
+    static const std::string doc = text_signature(Family::init) + "Mergeable statistics of all rows added.";
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(stats_new<Family>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(stats_dealloc<Family>)},
@@ -446,6 +405,7 @@ PyModuleDef module_definition = {
 PyObject* initialise() {
     py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
+    columns::set_interrupt_check(&signal_pending);
     if (!add_type<DataBias>(module.get()) || !add_type<ModelBias>(module.get()) ||
         !add_type<Classification>(module.get()) || !add_type<Logistic>(module.get()) ||
         !add_type<Regression>(module.get()))
@@ -454,8 +414,8 @@ PyObject* initialise() {
 }
 
 }  // namespace
-}  // namespace zentrova
+}  // namespace zentrova::python
 
 PyMODINIT_FUNC PyInit__engine(void) {
-    return zentrova::guarded([] { return zentrova::initialise(); });
+    return zentrova::python::guarded([] { return zentrova::python::initialise(); });
 }

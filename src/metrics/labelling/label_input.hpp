@@ -1,0 +1,53 @@
+// A column ready to be labelled 1 or 0, and its label, in plain C++: numbers
+// or fixed-width text rows in memory, or text rows read item by item.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "columns/dtype.hpp"
+
+namespace zentrova::labelling {
+
+// A text label; `usable` is false when it has no UTF-8 form, and then it
+// matches nothing.
+struct TextLabel {
+    bool usable = false;
+    std::string utf8;
+    std::vector<std::uint32_t> code_points;
+};
+
+// Text rows read item by item, as UTF-8, one after another.
+struct TextRows {
+    std::string bytes;
+    std::vector<std::size_t> ends;
+
+    void push_back(std::string_view row) {
+        bytes.append(row);
+        ends.push_back(bytes.size());
+    }
+    std::size_t size() const noexcept { return ends.size(); }
+    std::string_view operator[](std::size_t i) const noexcept {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1];
+        return std::string_view(bytes).substr(start, ends[i] - start);
+    }
+};
+
+struct LabelInput {
+    // Numbers, or fixed-width text rows (kind Unicode); kind Other means `rows`.
+    columns::ColumnView view;
+    TextRows rows;
+    // Memory behind `view` when the column was read item by item or copied.
+    std::vector<std::int64_t> integers;
+    std::vector<double> reals;
+    std::vector<char> bytes;
+
+    std::int64_t integer_label = 0;  // for integer columns
+    double float_label = 0.0;        // for float columns
+    TextLabel text_label;            // for text columns
+};
+
+}  // namespace zentrova::labelling

@@ -1,0 +1,255 @@
+// The extension module `_zentrova`: initialisation and the eleven exported
+// functions. Each function binds its arguments by its declaration, ingests
+// its arrays into plain columns and hands them to the native core.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "columns/interrupt.hpp"
+#include "drift/check.hpp"
+#include "python/binding.hpp"
+#include "python/engine_calls.hpp"
+#include "python/error_map.hpp"
+#include "python/values.hpp"
+
+namespace zentrova::python {
+namespace {
+
+// ---- results -------------------------------------------------------------
+
+PyObject* report_text(const Result<std::string>& result) {
+    if (!result) return raise(result.error());
+    const std::string& text = *result;
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// ---- declarations --------------------------------------------------------
+
+constexpr const char* default_threshold = "0.10";
+
+using Parameters = std::array<Parameter, max_parameters>;
+
+constexpr Parameters analyzer_arrays = {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}};
+constexpr Parameters runtime_check = {
+    {{"baseline", Kind::Metrics}, {"latest", Kind::Metrics}, {"threshold", Kind::Float32, default_threshold}}};
+constexpr Parameters partial_check = {{{"baseline", Kind::Metrics},
+                                       {"latest", Kind::Metrics},
+                                       {"metrics", Kind::TextList},
+                                       {"threshold", Kind::Float32, default_threshold}}};
+constexpr Parameters performance_arrays = {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}};
+
+constexpr Declaration model_bias_analyzer{"model_bias_analyzer",
+                                          {{analyzer_arrays[0],
+                                            analyzer_arrays[1],
+                                            {"prediction_array", Kind::Array},
+                                            {"feature_label_or_threshold", Kind::Any},
+                                            {"ground_truth_label_or_threshold", Kind::Any},
+                                            {"prediction_label_or_threshold", Kind::Any}}}};
+constexpr Declaration data_bias_analyzer{"data_bias_analyzer",
+                                         {{analyzer_arrays[0],
+                                           analyzer_arrays[1],
+                                           {"feature_label_or_threshold", Kind::Any},
+                                           {"ground_truth_label_or_threshold", Kind::Any}}}};
+constexpr Declaration data_bias_runtime_check{"data_bias_runtime_check", runtime_check};
+constexpr Declaration data_bias_partial_check{"data_bias_partial_check", partial_check};
+constexpr Declaration model_bias_runtime_check{"model_bias_runtime_check", runtime_check};
+constexpr Declaration model_bias_partial_check{"model_bias_partial_check", partial_check};
+constexpr Declaration model_performance_regression{"model_performance_regression", performance_arrays};
+constexpr Declaration model_performance_classification{"model_performance_classification", performance_arrays};
+constexpr Declaration model_performance_logistic_regression{
+    "model_performance_logisitic_regression",
+    {{performance_arrays[0], performance_arrays[1], {"decision_threshold", Kind::Float32, "0.5"}}}};
+constexpr Declaration model_performance_runtime_entry_full{
+    "model_performance_runtime_entry_full",
+    {{{"model_type", Kind::Text}, runtime_check[0], runtime_check[1], runtime_check[2]}}};
+constexpr Declaration model_performance_runtime_entry_partial{"model_performance_runtime_entry_partial",
+                                                              {{{"model_type", Kind::Text},
+                                                                partial_check[0],
+                                                                partial_check[1],
+                                                                {"evaluation_metrics", Kind::TextList},
+                                                                partial_check[3]}}};
+
+// ---- bodies --------------------------------------------------------------
+
+// The analyzers and performance functions: one batch of all rows through the
+// statistics engine, then its metrics.
+
+PyObject* model_bias_analyzer_impl(Arguments& a) {
+    engine::ModelBiasCore core;
+    if (auto error = update_model_bias(core, nullptr, a.object("feature_array"), a.object("ground_truth_array"),
+                                       a.object("prediction_array"), a.object("feature_label_or_threshold"),
+                                       a.object("ground_truth_label_or_threshold"),
+                                       a.object("prediction_label_or_threshold")))
+        return raise(*error);
+    return metric_dict(engine::model_bias_metrics(core));
+}
+
+PyObject* data_bias_analyzer_impl(Arguments& a) {
+    engine::DataBiasCore core;
+    if (auto error = update_data_bias(core, nullptr, a.object("feature_array"), a.object("ground_truth_array"),
+                                      a.object("feature_label_or_threshold"),
+                                      a.object("ground_truth_label_or_threshold")))
+        return raise(*error);
+    return metric_dict(engine::data_bias_metrics(core));
+}
+
+std::optional<std::vector<std::string>> all_metrics() { return std::nullopt; }
+
+template <const drift::CheckFamily& (*family)() noexcept, bool partial>
+PyObject* bias_check_impl(Arguments& a) {
+    return report_text(drift::check(family(), a.metrics("baseline"), a.metrics("latest"),
+                                    partial ? std::optional(a.texts("metrics")) : all_metrics(),
+                                    a.number("threshold")));
+}
+
+PyObject* model_performance_regression_impl(Arguments& a) {
+    engine::RegressionCore core;
+    if (auto error = update_regression(core, nullptr, a.object("y_pred"), a.object("y_true"))) return raise(*error);
+    return metric_dict(core.metrics());
+}
+
+PyObject* model_performance_classification_impl(Arguments& a) {
+    engine::ClassificationCore core;
+    if (auto error = update_classification(core, nullptr, a.object("y_pred"), a.object("y_true")))
+        return raise(*error);
+    return metric_dict(core.metrics());
+}
+
+PyObject* model_performance_logistic_regression_impl(Arguments& a) {
+    engine::LogisticCore core(a.number("decision_threshold"));
+    if (auto error = update_logistic(core, nullptr, a.object("y_pred"), a.object("y_true"))) return raise(*error);
+    return metric_dict(core.metrics());
+}
+
+PyObject* performance_check(Arguments& a, const std::optional<std::vector<std::string>>& names) {
+    const auto type = drift::model_type_from_text(a.text("model_type"));
+    if (!type) return raise(Error{ErrorCode::InvalidModelType});
+    return report_text(drift::check(drift::performance_family(*type), a.metrics("baseline"), a.metrics("latest"),
+                                    names, a.number("threshold")));
+}
+
+PyObject* model_performance_runtime_entry_full_impl(Arguments& a) { return performance_check(a, all_metrics()); }
+
+PyObject* model_performance_runtime_entry_partial_impl(Arguments& a) {
+    return performance_check(a, a.texts("evaluation_metrics"));
+}
+
+// ---- interpreter ownership -----------------------------------------------
+
+constexpr const char* sub_interpreter_text =
+    "_zentrova does not support sub-interpreters: it can only be imported by the interpreter that imported it "
+    "first";
+
+std::atomic<std::int64_t> owner_interpreter{-1};
+
+// CPython copies a module like this one into another interpreter without
+// running its initialisation, so every call checks where it runs.
+bool in_owner_interpreter() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1 && PyErr_Occurred()) return false;
+    if (interpreter == owner_interpreter.load(std::memory_order_acquire)) return true;
+    PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
+    return false;
+}
+
+// ---- exported functions --------------------------------------------------
+
+template <const Declaration& declaration, PyObject* (*body)(Arguments&)>
+PyObject* exported(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
+        std::optional<Arguments> bound = bind(declaration, args, nargs, kwnames);
+        if (!bound) return nullptr;
+        return body(*bound);
+    });
+}
+
+struct Export {
+    const Declaration* declaration;
+    PyCFunction function;
+};
+
+template <const Declaration& declaration, PyObject* (*body)(Arguments&)>
+constexpr Export export_of() {
+    return {&declaration, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&exported<declaration, body>))};
+}
+
+// Registration order is the order of __all__.
+const std::array exports = {
+    export_of<model_bias_analyzer, model_bias_analyzer_impl>(),
+    export_of<data_bias_analyzer, data_bias_analyzer_impl>(),
+    export_of<data_bias_runtime_check, bias_check_impl<drift::data_bias_family, false>>(),
+    export_of<data_bias_partial_check, bias_check_impl<drift::data_bias_family, true>>(),
+    export_of<model_bias_runtime_check, bias_check_impl<drift::model_bias_family, false>>(),
+    export_of<model_bias_partial_check, bias_check_impl<drift::model_bias_family, true>>(),
+    export_of<model_performance_regression, model_performance_regression_impl>(),
+    export_of<model_performance_classification, model_performance_classification_impl>(),
+    export_of<model_performance_logistic_regression, model_performance_logistic_regression_impl>(),
+    export_of<model_performance_runtime_entry_full, model_performance_runtime_entry_full_impl>(),
+    export_of<model_performance_runtime_entry_partial, model_performance_runtime_entry_partial_impl>(),
+};
+
+// Kept for the life of the process: the functions point at them.
+std::array<std::string, exports.size()> signatures;
+std::array<PyMethodDef, exports.size()> method_definitions;
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "_zentrova",
+    "Bias, performance and drift metrics of machine-learning data sets and models, in single precision.",
+    -1,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject* module_object = nullptr;
+
+// Adds each function to the module, and their names to __all__.
+bool add_functions(PyObject* module) {
+    py::Ref module_name = py::Ref::steal(PyUnicode_FromString("_zentrova"));
+    py::Ref all = py::Ref::steal(PyList_New(0));
+    if (!module_name || !all) return false;
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+        signatures[i] = text_signature(*exports[i].declaration);
+        method_definitions[i] = {exports[i].declaration->name, exports[i].function, METH_FASTCALL | METH_KEYWORDS,
+                                 signatures[i].c_str()};
+        py::Ref function = py::Ref::steal(PyCFunction_NewEx(&method_definitions[i], module, module_name.get()));
+        if (!function) return false;
+        py::Ref name = py::Ref::steal(PyUnicode_FromString(exports[i].declaration->name));
+        if (!name || PyList_Append(all.get(), name.get()) < 0) return false;
+        if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return false;
+    }
+    return PyObject_SetAttrString(module, "__all__", all.get()) == 0;
+}
+
+PyObject* initialise() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1 && PyErr_Occurred()) return nullptr;
+    std::int64_t expected = -1;
+    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
+        PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
+        return nullptr;
+    }
+    if (module_object != nullptr) {
+        Py_INCREF(module_object);
+        return module_object;
+    }
+    py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
+    if (!module || !add_functions(module.get())) return nullptr;
+    columns::set_interrupt_check(&signal_pending);
+    Py_INCREF(module.get());
+    module_object = module.get();
+    return module.release();
+}
+
+}  // namespace
+}  // namespace zentrova::python
+
+PyMODINIT_FUNC PyInit__zentrova(void) {
+    return zentrova::python::guarded([] { return zentrova::python::initialise(); });
+}
