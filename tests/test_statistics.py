@@ -1,6 +1,7 @@
 """The statistics objects: batches, merges and encodings give exactly the raw function's result."""
 import pickle
 import random
+import signal
 import threading
 
 import numpy as np
@@ -170,6 +171,31 @@ class TestBatchesAndMerges:
         for thread in threads:
             thread.join()
         assert_identical(stats.metrics(), spec.raw(*arrays))
+
+
+class TestInterruptedUpdate:
+    @pytest.mark.parametrize("family", sorted(FAMILIES))
+    def test_a_signal_ends_the_update_and_adds_nothing(self, family):
+        class Alarm(Exception):
+            pass
+
+        def ring(signum, frame):
+            raise Alarm
+
+        spec = FAMILIES[family]
+        stats = spec.make()
+        stats.update(*columns_for(family, np.random.default_rng(6), 100))
+        before = stats.to_bytes()
+        huge = np.broadcast_to(np.array([1], np.int64), (2**36,))  # hours of work if the loop never looks
+        previous = signal.signal(signal.SIGALRM, ring)
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        try:
+            with pytest.raises(Alarm):
+                stats.update(*[huge] * len(spec.columns))
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        assert stats.to_bytes() == before
 
 
 class TestErrors:

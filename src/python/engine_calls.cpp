@@ -41,7 +41,12 @@ std::optional<Error> add_bias_batch(Core& core, std::mutex* guard,
     for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(*batch[c]);
     auto difference = apply(guard, [&] {
         auto found = core.batch_difference(kinds, names);
-        if (!found) core.update(batch);
+        if (!found) {
+            // An interrupted batch adds nothing: the copy takes the batch.
+            Core updated = core;
+            updated.update(batch);
+            core = std::move(updated);
+        }
         return found;
     });
     if (difference) return Error{ErrorCode::StatisticsDiffer, "cannot add this batch: " + *difference};
@@ -64,7 +69,12 @@ std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObje
         (is_truth ? truth : predictions).emplace(std::move(column).value());
     }
     if (predictions->view.size != truth->view.size) return Error{ErrorCode::LengthsDiffer};
-    apply(guard, [&] { core.update(predictions->view, truth->view); });
+    apply(guard, [&] {
+        // An interrupted batch adds nothing: the copy takes the batch.
+        Core updated = core;
+        updated.update(predictions->view, truth->view);
+        core = std::move(updated);
+    });
     return std::nullopt;
 }
 
