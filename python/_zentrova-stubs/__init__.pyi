@@ -4,7 +4,19 @@ from typing import Dict, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
-__all__: list[str]
+__all__ = [
+    "model_bias_analyzer",
+    "data_bias_analyzer",
+    "data_bias_runtime_check",
+    "data_bias_partial_check",
+    "model_bias_runtime_check",
+    "model_bias_partial_check",
+    "model_performance_regression",
+    "model_performance_classification",
+    "model_performance_logisitic_regression",
+    "model_performance_runtime_entry_full",
+    "model_performance_runtime_entry_partial",
+]
 
 _Label = Union[float, int, str]
 _Array = npt.NDArray[np.generic]

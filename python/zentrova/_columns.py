@@ -109,7 +109,8 @@ def _float_missing(values: np.ndarray) -> Optional[BoolArray]:
     # One reduction finds out whether there is any NaN; the mask is built
     # only when there is one.
     if values.size and np.isnan(values.min()):
-        return np.isnan(values)
+        mask: BoolArray = np.isnan(values)
+        return mask
     return None
 
 

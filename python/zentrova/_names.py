@@ -44,6 +44,13 @@ class Metric(str, enum.Enum):
     used wherever a metric name is expected, result mappings included.
     """
 
+    def __new__(cls: Type[_M], value: str) -> _M:
+        # Members are the str of their canonical name (a str-mixin enumeration
+        # spelled out, so type checkers see the one-argument constructor).
+        member = str.__new__(cls, value)
+        member._value_ = value
+        return member
+
     def __str__(self) -> str:
         return str(self.value)
 

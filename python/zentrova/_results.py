@@ -5,7 +5,6 @@ from __future__ import annotations
 import json
 import math
 from typing import (
-    TYPE_CHECKING,
     Any,
     Dict,
     Generic,
@@ -20,9 +19,6 @@ from typing import (
 )
 
 from ._names import Metric
-
-if TYPE_CHECKING:
-    import pandas
 
 __all__ = ["CheckResult", "CheckRow", "MetricResult"]
 
@@ -206,8 +202,14 @@ class CheckResult:
                 row[field] = _finite_or_none(row[field])
         return json.dumps(data, allow_nan=False, **kwargs)
 
-    def to_frame(self) -> "pandas.DataFrame":
-        """Return the rows as a pandas DataFrame (needs pandas)."""
+    def to_frame(self) -> Any:
+        """Return the rows as a pandas DataFrame (needs pandas).
+
+        Returns
+        -------
+        pandas.DataFrame
+            One line per row, columns as the fields of :class:`CheckRow`.
+        """
         import pandas
 
         return pandas.DataFrame([row._asdict() for row in self.rows], columns=list(CheckRow._fields))
