@@ -51,7 +51,7 @@ class Column:
         Rows without a value; None when there are none.
     """
 
-    __slots__ = ("argument", "values", "equals", "missing", "size")
+    __slots__ = ("argument", "values", "equals", "missing", "size", "from_bool")
 
     def __init__(
         self,
@@ -67,6 +67,8 @@ class Column:
         self.values = values
         self.equals = equals
         self.missing = missing if missing is not None and missing.any() else None
+        # Set for columns read from booleans, whose values need no range check.
+        self.from_bool = False
 
     @property
     def is_text(self) -> bool:
@@ -106,8 +108,8 @@ def _text_from_numpy(argument: str, array: np.ndarray, missing: Optional[BoolArr
 
 
 def _float_missing(values: np.ndarray) -> Optional[BoolArray]:
-    # One reduction finds out whether there is any NaN; the mask is built
-    # only when there is one.
+    # One reduction finds out whether there is any NaN (the minimum is NaN
+    # then), and the mask is built only when there is one.
     if values.size and np.isnan(values.min()):
         mask: BoolArray = np.isnan(values)
         return mask
@@ -120,6 +122,7 @@ def _numeric_from_numpy(argument: str, array: np.ndarray, missing: Optional[Bool
         array = array.astype(dtype.newbyteorder("="))
         dtype = array.dtype
     kind, size = dtype.kind, dtype.itemsize
+    from_bool = kind == "b"
     if kind == "b" or (kind == "i" and size == 1) or (kind == "u" and size == 1):
         array = array.astype(np.int16)
     elif kind == "u" and size == 2:
@@ -150,7 +153,9 @@ def _numeric_from_numpy(argument: str, array: np.ndarray, missing: Optional[Bool
         nan = _float_missing(array)
         if nan is not None:
             missing = nan if missing is None else (missing | nan)
-    return Column(argument, array.shape[0], values=array, missing=missing)
+    column = Column(argument, array.shape[0], values=array, missing=missing)
+    column.from_bool = from_bool
+    return column
 
 
 def _is_missing_item(item: object) -> bool:

@@ -33,7 +33,7 @@ def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[C
         described = ", ".join(f"{c.argument}: {c.size}" for c in columns)
         raise InvalidInputError(
             f"Found input variables with inconsistent numbers of samples: [{described}]",
-            argument=columns[0].argument,
+            argument=next(c.argument for c in columns if c.size != columns[0].size),
         )
     with_missing = [c for c in columns if c.missing is not None]
     if not with_missing:
@@ -188,17 +188,31 @@ def _kept(column: Column, keep: Optional[np.ndarray]) -> np.ndarray:
     return values if keep is None else values[keep]
 
 
-def _require_binary(values: np.ndarray, argument: str) -> None:
-    if not values.size:
+def _one_bits(values: np.ndarray) -> Tuple[np.ndarray, int]:
+    """The float values viewed as unsigned integers, and the bits of 1.0."""
+    unsigned = np.uint64 if values.dtype.itemsize == 8 else np.uint32
+    return values.view(unsigned), int(np.array(1, dtype=values.dtype).view(unsigned))
+
+
+def _require_binary(column: Column, values: np.ndarray) -> None:
+    """Refuse labels other than 0 and 1, in as few passes as the dtype allows."""
+    if column.from_bool or not values.size:
         return
-    low, high = values.min(), values.max()
-    if low >= 0 and high <= 1:
-        if values.dtype.kind != "f":
-            return  # integers within [0, 1]
-        if low == high and (low == 0 or low == 1):
+    if values.dtype.kind == "i":
+        # 0 and 1 are the only integers whose bits lie within 1, negative ones
+        # included: one pass.
+        if not int(np.bitwise_or.reduce(values)) & ~1:
             return
-        if np.count_nonzero(values == 1) + np.count_nonzero(values == 0) == values.size:
-            return
+    else:
+        bits, one = _one_bits(values)
+        if int(np.bitwise_or.reduce(bits)) | one == one:
+            # Every value is +0.0 or a power of two up to 1; they are all 1.0
+            # exactly when their sum equals their count.
+            if float(values.sum()) == np.count_nonzero(values):
+                return
+        elif np.count_nonzero(values == 1) + np.count_nonzero(values == 0) == values.size:
+            return  # -0.0 among the zeros
+    argument = column.argument
     bad = values[(values != 0) & (values != 1)]
     raise InvalidInputError(
         f"{argument} must hold labels 0 and 1 only (found {bad.size} other value{'s' * (bad.size != 1)}, "
@@ -208,7 +222,15 @@ def _require_binary(values: np.ndarray, argument: str) -> None:
 
 
 def _require_probabilities(values: np.ndarray, argument: str) -> None:
-    if values.size and not (values.min() >= 0 and values.max() <= 1):
+    if not values.size:
+        return
+    if values.dtype.kind == "f":
+        # Non-negative floats order as their bits do: one pass when all lie in
+        # [+0, 1]; the exact test below settles anything else (-0.0 included).
+        bits, one = _one_bits(values)
+        if int(bits.max()) <= one:
+            return
+    if not (values.min() >= 0 and values.max() <= 1):
         bad = values[(values < 0) | (values > 1)]
         raise InvalidInputError(
             f"{argument} must hold probabilities in [0, 1] (found {bad.size} outside, e.g. {bad[0]!r})",
@@ -233,11 +255,11 @@ def _performance(
     y_pred: object,
     pred_argument: str,
     missing: str,
-    check: Callable[[np.ndarray, np.ndarray], Tuple[np.ndarray, np.ndarray]],
+    check: Callable[[Column, np.ndarray, Column, np.ndarray], Tuple[np.ndarray, np.ndarray]],
     *extra: object,
 ) -> "dict[str, float]":
     (true_column, pred_column), keep = _columns(((y_true, "y_true"), (y_pred, pred_argument)), missing)
-    true_values, pred_values = check(_kept(true_column, keep), _kept(pred_column, keep))
+    true_values, pred_values = check(true_column, _kept(true_column, keep), pred_column, _kept(pred_column, keep))
     # The engine takes predictions first.
     return call_engine(name, function, pred_values, true_values, *extra)
 
@@ -269,9 +291,9 @@ def classification(y_true: object, y_pred: object, *, missing: str = "raise") ->
         No rows.
     """
 
-    def check(t: np.ndarray, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
-        _require_binary(t, "y_true")
-        _require_binary(p, "y_pred")
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        _require_binary(tc, t)
+        _require_binary(pc, p)
         return _same_kind(t, p)
 
     raw = _performance("classification", _zentrova.model_performance_classification, y_true, y_pred, "y_pred", missing, check)
@@ -313,8 +335,8 @@ def logistic(
     if isinstance(threshold, (bool, np.bool_)) or not isinstance(threshold, numbers.Real) or math.isnan(threshold):
         raise InvalidInputError(f"threshold must be a real number, not {threshold!r}", argument="threshold")
 
-    def check(t: np.ndarray, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
-        _require_binary(t, "y_true")
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        _require_binary(tc, t)
         _require_probabilities(p, "y_prob")
         return t, p
 
@@ -355,7 +377,7 @@ def regression(y_true: object, y_pred: object, *, missing: str = "raise") -> "Me
         As for :func:`classification`.
     """
 
-    def check(t: np.ndarray, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
         return t, p
 
     raw = _performance("regression", _zentrova.model_performance_regression, y_true, y_pred, "y_pred", missing, check)

@@ -25,6 +25,17 @@ __all__ = ["CheckResult", "CheckRow", "MetricResult"]
 _M = TypeVar("_M", bound=Metric)
 
 
+_SPELLINGS: Dict[type, Tuple[Tuple[str, str], ...]] = {}
+
+
+def _spellings(family: Type[Metric]) -> Tuple[Tuple[str, str], ...]:
+    # (canonical, engine key) of every member, built once per family.
+    pairs = _SPELLINGS.get(family)
+    if pairs is None:
+        pairs = _SPELLINGS[family] = tuple((m.canonical, m.key) for m in family)
+    return pairs
+
+
 class MetricResult(Mapping[str, float], Generic[_M]):
     """The metrics of one measurement, as a read-only mapping.
 
@@ -49,7 +60,7 @@ class MetricResult(Mapping[str, float], Generic[_M]):
     def __init__(self, family: Type[_M], engine_dict: Mapping[str, float]) -> None:
         self.family: Type[_M] = family
         self._engine = dict(engine_dict)
-        self._values: Dict[str, float] = {m.canonical: self._engine[m.key] for m in family}
+        self._values: Dict[str, float] = {canonical: self._engine[key] for canonical, key in _spellings(family)}
 
     def __getitem__(self, name: str) -> float:
         value = self._values.get(name)
