@@ -81,7 +81,7 @@ def validate_metrics(document: Any, path: str) -> Dict[str, Any]:
         rows = entry.get("rows")
         if isinstance(rows, bool) or not isinstance(rows, int) or rows < 0:
             raise bad(f"{where}.rows", "expected a row count")
-        threshold = entry.get("threshold")
+        threshold: Any = entry.get("threshold")
         if not _is_number(threshold) or not math.isfinite(threshold):
             raise bad(f"{where}.threshold", "expected a number")
         names = canonical_metric_names(name)
@@ -89,12 +89,15 @@ def validate_metrics(document: Any, path: str) -> Dict[str, Any]:
         if not isinstance(metrics, dict):
             raise bad(f"{where}.metrics", "expected an object of metric values")
         values: Dict[str, Optional[float]] = {}
+        value: Any
         for metric, value in metrics.items():
             if metric not in names:
                 raise bad(f"{where}.metrics", f"unknown metric {metric!r}")
             if value is not None and not _is_number(value):
                 raise bad(f"{where}.metrics.{metric}", "expected a number or null")
-            values[names[metric]] = None if value is None else float(value)
+            # NaN and Infinity tokens (from lenient writers) are stored as null, as we write them.
+            values[names[metric]] = (float(value) if value is not None and math.isfinite(value)
+                                      else None)
         missing = [m for m in dict.fromkeys(names.values()) if m not in values]
         if missing:
             raise bad(f"{where}.metrics", f"lacks {', '.join(missing)}")
