@@ -99,7 +99,13 @@ def _text_from_numpy(argument: str, array: np.ndarray, missing: Optional[BoolArr
             # Items of a fixed-width text array never end in NUL, but NumPy's
             # comparison ignores trailing NULs: no row equals such a label.
             return np.zeros(array.shape[0], dtype=bool)
-        result = np.asarray(array == label, dtype=bool)
+        target: object = label
+        if array.dtype.kind == "O":
+            # A bare str would become a fixed-width NumPy string first, which
+            # drops trailing NULs; compared as an object it stays itself.
+            target = np.empty((), dtype=object)
+            target[()] = label
+        result = np.asarray(array == target, dtype=bool)
         if missing is not None:
             result &= ~missing
         return result
@@ -359,7 +365,8 @@ def to_column(data: object, argument: str) -> Column:
             array[:] = data
         if array.ndim > 1 and array.dtype != object:
             return _from_numpy(argument, array)
-        if array.ndim != 1:
+        if array.ndim != 1 or array.dtype.kind == "U":
+            # Fixed-width text would drop trailing NULs: strs stay objects.
             array = np.empty(len(data), dtype=object)
             array[:] = data
         return _from_numpy(argument, array)
