@@ -11,12 +11,13 @@ import math
 import sys
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Mapping, Optional, Sequence, Tuple, Union
 
 from ._errors import ZentrovaError
 from ._names import FAMILIES as METRIC_ENUMS
 
-__all__ = ["JobError", "CsvOptions", "ColumnSpec", "FamilyConfig", "JobConfig", "load_config"]
+__all__ = ["FAMILIES", "METRIC_ENUMS", "JobError", "CsvOptions", "ColumnSpec", "FamilyConfig",
+           "JobConfig", "load_config", "canonical_metric_names"]
 
 DEFAULT_THRESHOLD = 0.1
 DEFAULT_DECISION_THRESHOLD = 0.5
@@ -88,13 +89,13 @@ class JobConfig:
     @property
     def column_names(self) -> Tuple[str, ...]:
         """Every column the job reads, each once, in first-use order."""
-        seen: dict = {}
+        seen: Dict[str, None] = {}
         for family in self.families.values():
             for spec in family.columns.values():
                 seen.setdefault(spec.column, None)
         return tuple(seen)
 
-    def to_dict(self) -> dict:
+    def to_dict(self) -> Dict[str, Any]:
         """The normalised configuration (defaults filled in, canonical metric names)."""
         return _normalised(self)
 
@@ -302,11 +303,11 @@ def _number(table: Mapping[str, Any], key: str, path: str, where: _Where,
     return value
 
 
-def _normalised(config: JobConfig) -> dict:
-    out: dict = {"threshold": config.threshold, "missing": config.missing,
+def _normalised(config: JobConfig) -> Dict[str, Any]:
+    out: Dict[str, Any] = {"threshold": config.threshold, "missing": config.missing,
                  "csv": {"delimiter": config.csv.delimiter, "trim_spaces": config.csv.trim_spaces}}
     for name, family in config.families.items():
-        table: dict = {"threshold": family.threshold}
+        table: Dict[str, Any] = {"threshold": family.threshold}
         for role, spec in family.columns.items():
             table[role] = {"column": spec.column}
             if spec.value is not None:

@@ -11,6 +11,7 @@ the same rows, bit for bit.
 """
 from __future__ import annotations
 
+import importlib
 from pathlib import Path
 from typing import Any, Dict, List, Mapping, Union
 
@@ -44,7 +45,7 @@ def profile(ddf: Any, config: Union[str, Path, Mapping[str, Any], JobConfig],
         The configuration is invalid, a column is missing or holds values the job cannot use.
     """
     try:
-        import dask
+        dask: Any = importlib.import_module("dask")
         import pandas as pd
     except ImportError:
         raise JobError("zentrova.dask needs Dask: pip install 'zentrova[dask]'") from None

@@ -135,7 +135,7 @@ class _FamilyFeed:
             raise JobError(f"{where} holds text where numbers are needed{hint}")
         values = _numeric(pa, array, where)
         if spec.value is not None and _performance(family.name):
-            return (values == spec.value).astype(np.float64)
+            return np.asarray(values == spec.value, dtype=np.float64)
         if family.name in ("classification", "logistic") and role in ("label", "prediction"):
             if not np.all((values == 0) | (values == 1)):
                 raise JobError(f"{where} holds values other than 0 and 1; give "
@@ -184,17 +184,17 @@ def _matches(pa: Any, array: Any, value: Any) -> np.ndarray:
 
     values = list(value) if isinstance(value, tuple) else [value]
     marked = pc.is_in(array, value_set=pa.array(values, type=array.type))
-    return marked.to_numpy(zero_copy_only=False)
+    return np.asarray(marked.to_numpy(zero_copy_only=False), dtype=bool)
 
 
 def _numeric(pa: Any, array: Any, where: str) -> np.ndarray:
     """An Arrow numeric column as a NumPy array of a dtype the engine reads, values unchanged."""
     arrow_type = array.type
     if pa.types.is_boolean(arrow_type):
-        return array.to_numpy(zero_copy_only=False).astype(np.int64)
+        return np.asarray(array.to_numpy(zero_copy_only=False), dtype=np.int64)
     if not (pa.types.is_integer(arrow_type) or pa.types.is_floating(arrow_type)):
         raise JobError(f"{where} has type {arrow_type}, which the job cannot measure")
-    values = array.to_numpy(zero_copy_only=False)
+    values: np.ndarray = np.asarray(array.to_numpy(zero_copy_only=False))
     if values.dtype in _ENGINE_NUMERIC:
         return values
     if values.dtype == np.float16:
