@@ -51,7 +51,7 @@ class Column:
         Rows without a value; None when there are none.
     """
 
-    __slots__ = ("argument", "values", "equals", "missing", "size", "from_bool")
+    __slots__ = ("argument", "values", "equals", "missing", "size", "from_bool", "text")
 
     def __init__(
         self,
@@ -69,6 +69,9 @@ class Column:
         self.missing = missing if missing is not None and missing.any() else None
         # Set for columns read from booleans, whose values need no range check.
         self.from_bool = False
+        # A native fixed-width text array, which the engine reads from memory
+        # faster than any comparison here.
+        self.text: Optional[np.ndarray] = None
 
     @property
     def is_text(self) -> bool:
@@ -110,7 +113,10 @@ def _text_from_numpy(argument: str, array: np.ndarray, missing: Optional[BoolArr
             result &= ~missing
         return result
 
-    return Column(argument, array.shape[0], equals=equals, missing=missing)
+    column = Column(argument, array.shape[0], equals=equals, missing=missing)
+    if array.dtype.kind == "U" and array.dtype.isnative:
+        column.text = array
+    return column
 
 
 def _float_missing(values: np.ndarray) -> Optional[BoolArray]:
@@ -178,8 +184,13 @@ _NUMBER_TYPES = (numbers.Real, np.bool_)
 
 def _from_object_array(argument: str, array: np.ndarray) -> Column:
     n = array.shape[0]
-    kinds = set(map(type, array))
-    if kinds <= {str}:
+    pd = _module("pandas")
+    if pd is not None:
+        # pandas' type inference is a C loop, several times faster than
+        # collecting the element types here.
+        if pd.api.types.infer_dtype(array, skipna=False) == "string":
+            return _text_from_numpy(argument, array, None)
+    elif set(map(type, array)) <= {str}:
         return _text_from_numpy(argument, array, None)
     missing = np.fromiter(map(_is_missing_item, array), dtype=bool, count=n)
     present = array[~missing] if missing.any() else array
@@ -284,15 +295,7 @@ def _from_pandas(argument: str, series: Any) -> Column:
     if hasattr(array, "__arrow_array__") and (storage in ("pyarrow", "pyarrow_numpy") or isinstance(dtype, pd.ArrowDtype)):
         return _from_arrow(argument, array.__arrow_array__())
     if isinstance(dtype, pd.StringDtype) or dtype == object:
-        inferred = pd.api.types.infer_dtype(series, skipna=True)
-        if inferred in ("string", "empty") and dtype != object or inferred == "string":
-            missing = series.isna().to_numpy()
-
-            def equals(label: str) -> BoolArray:
-                return np.asarray((series == label).fillna(False).to_numpy(dtype=bool))
-
-            return Column(argument, len(series), equals=equals, missing=missing)
-        return _from_numpy(argument, series.to_numpy(dtype=object))
+        return _from_object_array(argument, series.to_numpy(dtype=object))
     numpy_dtype = getattr(dtype, "numpy_dtype", None)
     if numpy_dtype is not None and not isinstance(dtype, np.dtype):  # nullable Int64, Float64, boolean...
         missing = series.isna().to_numpy()

@@ -57,6 +57,8 @@ def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[C
 def _bias_column(column: Column, label: object, label_argument: str, keep: Optional[np.ndarray]) -> Tuple[np.ndarray, Label]:
     """The array and label handed to an analyzer for one labelled column."""
     converted = engine_label(label, label_argument, column)
+    if column.text is not None:
+        return (column.text if keep is None else column.text[keep]), converted
     if isinstance(converted, str):
         assert column.equals is not None
         mask = column.equals(converted)
