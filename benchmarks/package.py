@@ -3,9 +3,9 @@
 Usage: python3 benchmarks/package.py [--rows N] [--repeat K]
 
 For each measuring function the engine (`_zentrova`) and the package (`zentrova`) are timed
-alternately on the same plain ndarrays; the table gives and the fastest runs and the package's
-extra time in per cent. A second table times a pandas text facet column: the package given the Series, and
-the engine given `Series.to_numpy()` (an object array), which is what existing callers do.
+alternately on the same plain ndarrays; the table gives the fastest runs and the package's extra
+time in per cent. A second table times a pandas text facet column: the package given the Series,
+and the engine given `Series.to_numpy()` (an object array), which is what existing callers do.
 Needs pandas for the second table. Not part of the test run.
 """
 import argparse
