@@ -239,3 +239,22 @@ class TestTextRule:
                 raw.data_bias_analyzer(column, truth, 1, 1)
         else:
             assert_metrics_equal(raw.data_bias_analyzer(column, truth, 1, 1), expected)
+
+
+class TestPandasShapes:
+    def test_one_column_frame_and_index_are_columns(self):
+        pd = pytest.importorskip("pandas")
+        facet, truth = np.array([1, 0, 1, 0, 0]), np.array([1, 1, 0, 0, 1])
+        expected = raw.data_bias_analyzer(facet, truth, 1, 1)
+        got = zv.data_bias(pd.DataFrame({"f": facet}), pd.Index(truth), facet_value=1, label_value=1)
+        assert_metrics_equal(got.engine_dict(), expected)
+        with pytest.raises(zv.InvalidInputError, match="facet must be one column"):
+            zv.data_bias(pd.DataFrame({"a": facet, "b": facet}), truth, facet_value=1, label_value=1)
+
+    @pytest.mark.parametrize("dtype", ["category", "str", "object", "Int64", "Float64", "boolean"])
+    def test_all_missing_column_is_counted(self, dtype):
+        pd = pytest.importorskip("pandas")
+        column = pd.Series([None] * 4, dtype=dtype)
+        with pytest.raises(zv.MissingValuesError) as caught:
+            zv.data_bias(column, [1, 0, 1, 0], facet_value=1, label_value=1)
+        assert caught.value.counts == {"facet": 4}

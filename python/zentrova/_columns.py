@@ -30,9 +30,6 @@ __all__ = ["Column", "to_column", "engine_label"]
 BoolArray = npt.NDArray[np.bool_]
 Label = Union[int, float, str]
 
-_ENGINE_KINDS = frozenset(
-    np.dtype(t).str for t in ("<f8", "<f4", "<i8", "<i4", "<i2")
-) | frozenset(np.dtype(t).newbyteorder("=").str for t in ("f8", "f4", "i8", "i4", "i2"))
 _INT64_MAX = np.iinfo(np.int64).max
 
 
@@ -281,7 +278,7 @@ def _from_pandas(argument: str, series: Any) -> Column:
         codes = series.cat.codes.to_numpy()
         missing = codes < 0
         categories = dtype.categories
-        if pd.api.types.infer_dtype(categories, skipna=True) == "string":
+        if len(categories) == 0 or pd.api.types.infer_dtype(categories, skipna=True) == "string":
 
             def equals(label: str) -> BoolArray:
                 where = np.flatnonzero(np.asarray(categories == label))
