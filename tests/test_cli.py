@@ -325,3 +325,31 @@ class TestEntryPoints:
         assert done.returncode == 0
         for command in ("profile", "check", "run"):
             assert f"zentrova {command}" in done.stdout
+
+
+class _Stream:
+    def __init__(self, tty):
+        self.tty, self.text = tty, ""
+
+    def isatty(self):
+        return self.tty
+
+    def write(self, text):
+        self.text += text
+
+    def flush(self):
+        pass
+
+
+class TestProgress:
+    @pytest.mark.parametrize("tty, enabled, shown", [(True, True, True), (False, True, False),
+                                                     (True, False, False)])
+    def test_bar_only_on_a_terminal(self, tty, enabled, shown):
+        from zentrova.cli import Progress
+
+        stream = _Stream(tty)
+        progress = Progress(stream, "batch.parquet", enabled=enabled)
+        progress(0.5, 123456)
+        progress.close()
+        assert ("50%" in stream.text and "123,456 rows" in stream.text) == shown
+        assert (stream.text == "") == (not shown)

@@ -144,7 +144,7 @@ def _chart_row(row: Any, y: int) -> str:
         left = x(low) if low is not None and math.isfinite(low) else x0
         right = x(high) if high is not None and math.isfinite(high) else x1
         parts.append(f'<rect class="band" x="{min(left, right)}" y="{y - 9}" '
-                     f'width="{abs(right - left)}" height="18" fill="#d7e8d8"/>')
+                     f'width="{round(abs(right - left), 1)}" height="18" fill="#d7e8d8"/>')
     if lo < 0.0 < hi:
         parts.append(f'<line x1="{x(0.0)}" y1="{y - 11}" x2="{x(0.0)}" y2="{y + 11}" '
                      f'stroke="#999" stroke-dasharray="2,2"/>')
