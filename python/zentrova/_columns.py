@@ -281,8 +281,10 @@ def _from_pandas(argument: str, series: Any) -> Column:
         if len(categories) == 0 or pd.api.types.infer_dtype(categories, skipna=True) == "string":
 
             def equals(label: str) -> BoolArray:
-                where = np.flatnonzero(np.asarray(categories == label))
-                return codes == where[0] if where.size else np.zeros(codes.shape[0], dtype=bool)
+                # Categories are few and compared as Python strs (a vectorised
+                # comparison may drop trailing NULs).
+                where = [i for i, category in enumerate(categories) if category == label]
+                return codes == where[0] if where else np.zeros(codes.shape[0], dtype=bool)
 
             return Column(argument, codes.shape[0], equals=equals, missing=missing)
         values = _from_pandas(argument, pd.Series(np.asarray(categories))).numbers()
