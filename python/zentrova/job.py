@@ -74,18 +74,17 @@ class _FamilyFeed:
         self.rows = 0
         self.dropped = 0
 
-    def feed(self, batch: Any, source: str) -> None:
+    def feed(self, columns: "_BatchColumns") -> None:
         pa = _pa()
         family = self.family
-        arrays = {role: _column(batch, spec.column, source)
-                  for role, spec in family.columns.items()}
+        source = columns.source
+        arrays = {role: columns.array(spec.column) for role, spec in family.columns.items()}
         missing = None
-        for role, array in arrays.items():
-            mask = _missing_mask(pa, array)
+        for role, spec in family.columns.items():
+            mask = columns.missing(spec.column)
             if mask is None:
                 continue
             if not self.drop_missing:
-                spec = family.columns[role]
                 raise JobError(f"{source}: column {spec.column!r} ({family.name}.{role}) has "
                                f"{int(mask.sum())} missing value(s) in one batch; set "
                                f"missing = \"drop\" to skip such rows")
@@ -94,7 +93,11 @@ class _FamilyFeed:
             keep = pa.array(~missing)
             arrays = {role: array.filter(keep) for role, array in arrays.items()}
             self.dropped += int(missing.sum())
-        converted = {role: self._convert(role, array, source) for role, array in arrays.items()}
+        # Rows equal to a text value are marked once per batch for all families, unless this
+        # family dropped rows of its own.
+        marks = columns.marks if missing is None else None
+        converted = {role: self._convert(role, array, source, marks)
+                     for role, array in arrays.items()}
         rows = len(next(iter(converted.values())))
         if rows == 0:
             return
@@ -117,7 +120,8 @@ class _FamilyFeed:
             return {"y_pred": c["probability"], "y_true": c["label"]}
         return {"y_pred": c["prediction"], "y_true": c["target"]}
 
-    def _convert(self, role: str, array: Any, source: str) -> np.ndarray:
+    def _convert(self, role: str, array: Any, source: str,
+                 marks: Optional[Callable[[str, Any], np.ndarray]]) -> np.ndarray:
         pa = _pa()
         family = self.family
         spec = family.columns[role]
@@ -127,7 +131,8 @@ class _FamilyFeed:
             if text != spec.text_value:
                 held = "text" if text else f"numbers ({array.type})"
                 raise JobError(f"{where} holds {held} but its value is {spec.value!r}")
-            marked = _matches(pa, array, spec.value)
+            marked = (marks(spec.column, spec.value) if marks is not None
+                      else _matches(pa, array, spec.value))
             return marked.astype(np.float64 if _performance(family.name) else np.int64)
         if text:
             hint = (f"; give {family.name}.{role}.value, the text of the positive rows"
@@ -143,6 +148,34 @@ class _FamilyFeed:
         if role == "probability" and not np.all((values >= 0) & (values <= 1)):
             raise JobError(f"{where} holds values outside [0, 1]; probabilities are needed")
         return values
+
+
+class _BatchColumns:
+    """The columns of one batch, each decoded, checked for missing values and matched against
+    a text value once, however many families use it."""
+
+    def __init__(self, batch: Any, source: str) -> None:
+        self.batch = batch
+        self.source = source
+        self._arrays: Dict[str, Any] = {}
+        self._missing: Dict[str, Optional[np.ndarray]] = {}
+        self._marks: Dict[Tuple[str, Any], np.ndarray] = {}
+
+    def array(self, name: str) -> Any:
+        if name not in self._arrays:
+            self._arrays[name] = _column(self.batch, name, self.source)
+        return self._arrays[name]
+
+    def missing(self, name: str) -> Optional[np.ndarray]:
+        if name not in self._missing:
+            self._missing[name] = _missing_mask(_pa(), self.array(name))
+        return self._missing[name]
+
+    def marks(self, name: str, value: Any) -> np.ndarray:
+        key = (name, value)
+        if key not in self._marks:
+            self._marks[key] = _matches(_pa(), self.array(name), value)
+        return self._marks[key]
 
 
 def _performance(family: str) -> bool:
@@ -223,8 +256,9 @@ class Profiler:
 
     def feed(self, batch: Any, source: str = "data") -> None:
         """Add the rows of an Arrow record batch or table (extra columns are ignored)."""
+        columns = _BatchColumns(batch, source)
         for feed in self._feeds.values():
-            feed.feed(batch, source)
+            feed.feed(columns)
 
     def merge(self, other: "Profiler") -> "Profiler":
         """A new profiler holding the rows of both (self's rows first)."""
