@@ -180,6 +180,8 @@ class TestReportFormats:
         assert done.returncode == 1
         parser = _PageParser()
         parser.feed(page.read_text())
+        assert page.read_text().count("rows: baseline 3,000, latest 3,000") == len(
+            expected["families"])
         assert "script" not in parser.tags and "link" not in parser.tags
         assert not any(v and re.match(r"(https?:)?//", v) for a in parser.attrs
                        for k, v in a.items() if k in ("href", "src"))

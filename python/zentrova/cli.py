@@ -157,7 +157,8 @@ def _check(args: argparse.Namespace, latest: Any, latest_name: str) -> int:
     if args.html:
         from .report_html import render_html
 
-        _write_text(args.html, render_html(results, args.baseline, latest_name))
+        _write_text(args.html, render_html(results, args.baseline, latest_name,
+                                           (baseline, latest)))
     return EXIT_PASSED if overall_passed(results) else EXIT_FAILED
 
 

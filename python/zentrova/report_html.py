@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import html
 import math
-from typing import Any, List, Optional, Sequence, Tuple
+from typing import Any, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -55,19 +55,24 @@ def allowed_range(rule: str, baseline: float,
     return None, None
 
 
-def render_html(results: Results, baseline: str, latest: str) -> str:
+def render_html(results: Results, baseline: str, latest: str,
+                documents: Optional[Tuple[Mapping[str, Any], Mapping[str, Any]]] = None) -> str:
+    """The page; `documents` (the baseline and latest metrics files) add row counts and times."""
     verdict = "passed" if overall_passed(results) else "failed"
+    base_doc, latest_doc = documents if documents is not None else ({}, {})
     parts = [
         "<!DOCTYPE html>", '<html lang="en">', "<head>", '<meta charset="utf-8">',
         f"<title>zentrova check: {verdict}</title>", f"<style>{_STYLE}</style>", "</head>",
         "<body>",
         f'<h1>zentrova check: <span class="{verdict}">{verdict}</span></h1>',
-        f'<p class="meta">Baseline <code>{_e(baseline)}</code>, latest <code>{_e(latest)}'
-        f"</code>.</p>",
+        f'<p class="meta">Baseline <code>{_e(baseline)}</code>{_created(base_doc)}, latest '
+        f"<code>{_e(latest)}</code>{_created(latest_doc)}.</p>",
         _overview(results),
     ]
     for family, result in results:
-        parts.append(_family_section(family, result))
+        rows = [doc.get("families", {}).get(family, {}).get("rows")
+                for doc in (base_doc, latest_doc)]
+        parts.append(_family_section(family, result, rows))
     parts += ["</body>", "</html>", ""]
     return "\n".join(parts)
 
@@ -84,11 +89,19 @@ def _overview(results: Results) -> str:
             "<th>Not passed</th></tr></thead><tbody>" + "".join(rows) + "</tbody></table>")
 
 
-def _family_section(family: str, result: Any) -> str:
+def _created(document: Mapping[str, Any]) -> str:
+    created = document.get("created")
+    return f" (profiled {_e(str(created))})" if created else ""
+
+
+def _family_section(family: str, result: Any, rows: Sequence[Optional[int]]) -> str:
     status = "passed" if result.passed else "failed"
     threshold = result.rows[0].threshold if result.rows else 0.0
+    counts = ""
+    if all(isinstance(count, int) for count in rows):
+        counts = f", rows: baseline {rows[0]:,}, latest {rows[1]:,}"
     head = (f'<section id="{family}"><h2>{family}: <span class="{status}">{status}</span> '
-            f'<span class="meta">(threshold {threshold:g})</span></h2>')
+            f'<span class="meta">(threshold {threshold:g}{counts})</span></h2>')
     return head + _chart(family, result.rows) + _table(result.rows) + "</section>"
 
 
