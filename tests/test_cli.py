@@ -1,14 +1,19 @@
 """The `zentrova` command end to end, each run in a fresh interpreter on small files."""
+import csv
 import datetime
+import gzip
 import json
 import re
 import xml.etree.ElementTree as ET
 from html.parser import HTMLParser
+from pathlib import Path
 
+import numpy as np
 import pytest
 
+import _zentrova as zv
 from _job_helpers import (CONFIG, FORMATS, adult_like, assert_same_metrics, load, metrics_of,
-                          reference, shifted, write, zentrova)
+                          reference, shifted, stored, write, zentrova)
 
 
 @pytest.fixture(scope="module")
@@ -58,6 +63,21 @@ class TestProfile:
         done = zentrova("profile", *parts, "-c", job["root"] / "job.toml")
         assert done.returncode == 0, done.stderr
         assert_same_metrics(metrics_of(json.loads(done.stdout)), reference(table))
+
+
+    def test_raw_adult_csv_with_spaces_after_commas(self, tmp_path):
+        source = Path(__file__).resolve().parent.parent / "data" / "adult" / "adult.test.gz"
+        (tmp_path / "job.toml").write_text(
+            '[csv]\ntrim_spaces = true\n[data_bias]\nfacet = { column = "sex", value = '
+            '"Female" }\nlabel = { column = "Y", value = [">50K", ">50K."] }\n')
+        done = zentrova("profile", source, "-c", tmp_path / "job.toml")
+        assert done.returncode == 0, done.stderr
+        with gzip.open(source, "rt", newline="") as handle:
+            rows = list(csv.DictReader(handle, skipinitialspace=True))
+        sex = np.array([row["sex"] for row in rows])
+        label = np.array([row["Y"] in (">50K", ">50K.") for row in rows], dtype=np.int64)
+        expected = stored("data_bias", zv.data_bias_analyzer(sex, label, "Female", 1))
+        assert_same_metrics(metrics_of(json.loads(done.stdout)), {"data_bias": expected})
 
 
 class TestExitCodes:
