@@ -261,6 +261,11 @@ class TestInputErrors:
         done = zentrova("check", "--baseline", job["root"] / "base.json", "--latest", bad)
         _one_line_error(done, str(bad), problem)
 
+    def test_unwritable_output(self, job, tmp_path):
+        out = tmp_path / "no" / "such" / "dir" / "metrics.json"
+        done = zentrova("profile", job["files"]["csv"], "-c", job["root"] / "job.toml", "-o", out)
+        _one_line_error(done, str(out), "cannot write the metrics file")
+
     def test_baseline_without_the_family(self, job, tmp_path):
         document = load(job["root"] / "base.json")
         del document["families"]["logistic"]

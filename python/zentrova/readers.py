@@ -62,7 +62,6 @@ class BatchReader:
         self.text_columns = set(text_columns)
         self.csv = csv
         self.batch_rows = batch_rows
-        self.rows = 0
         self._fraction = 0.0
         try:
             self.size = os.path.getsize(path)
@@ -88,7 +87,6 @@ class BatchReader:
                 raise
             except (pa.ArrowException, OSError, ValueError) as exc:
                 raise self._error(_arrow_text(exc)) from None
-            self.rows += batch.num_rows
             yield batch
         self._fraction = 1.0
 
