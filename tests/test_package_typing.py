@@ -76,6 +76,16 @@ class TestDocumentation:
             for section in ("Parameters", "Returns", "Raises"):
                 assert f"{section}\n----" in doc, (name, section)
 
+    def test_examples_in_docstrings_run(self):
+        import doctest
+
+        import zentrova._check
+        import zentrova._functions
+
+        for module in (zentrova._functions, zentrova._check):
+            outcome = doctest.testmod(module)
+            assert outcome.attempted and not outcome.failed, module.__name__
+
     def test_licence_metadata(self):
         meta = importlib.metadata.metadata("zentrova")
         assert "Apache" in (meta.get("License") or meta.get("License-Expression") or "")

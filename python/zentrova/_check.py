@@ -110,6 +110,13 @@ def check(
     ``(1 - threshold) * baseline``, regression errors when they exceed
     ``(1 + threshold) * baseline``. NaN never fails in the engine; such rows
     get the status "undefined" and make :attr:`CheckResult.passed` false.
+
+    Examples
+    --------
+    >>> import zentrova as zv
+    >>> result = zv.check({"Accuracy": 0.9}, {"Accuracy": 0.7}, family="classification", metrics=["Accuracy"])
+    >>> result.failed, result.rows[0].message
+    (['Accuracy'], 'Below threshold by 0.19999999')
     """
     enum_class = FAMILIES.get(family) if isinstance(family, str) else None
     if enum_class is None:

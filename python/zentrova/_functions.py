@@ -291,6 +291,13 @@ def classification(y_true: object, y_pred: object, *, missing: str = "raise") ->
         A column has missing values and ``missing`` is "raise".
     EmptyGroupError
         No rows.
+
+    Examples
+    --------
+    >>> import zentrova as zv
+    >>> r = zv.classification([1, 0, 1, 0], [1, 0, 0, 0])
+    >>> r["RecallPositive"], r["PrecisionPositive"]
+    (0.5, 1.0)
     """
 
     def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
