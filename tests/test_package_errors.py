@@ -1,5 +1,6 @@
 """Refusals name their argument; engine failures come out as the package's errors."""
 import datetime
+import pickle
 
 import numpy as np
 import pytest
@@ -219,3 +220,23 @@ class TestEngineErrors:
     def test_odd_inputs_raise_only_package_errors(self, column, function, argument):
         with pytest.raises(zv.ZentrovaError):
             _call(function, **{argument: column})
+
+
+class TestErrorObjects:
+    @pytest.mark.parametrize(
+        "error",
+        [
+            zv.ZentrovaError("a", argument="x", engine_message="raw"),
+            zv.InvalidInputError("b", argument="y"),
+            zv.UnsupportedInputError("c"),
+            zv.MissingValuesError("d", argument="facet", counts={"facet": 2}),
+            zv.EmptyGroupError("e", engine_message="No deviation"),
+            zv.InvalidMetricError("f", argument="metrics"),
+        ],
+        ids=lambda e: type(e).__name__,
+    )
+    def test_errors_survive_pickling(self, error):
+        copy = pickle.loads(pickle.dumps(error))
+        assert type(copy) is type(error) and str(copy) == str(error)
+        assert copy.__dict__ == error.__dict__
+        assert isinstance(copy, ValueError)

@@ -54,6 +54,18 @@ class ZentrovaError(ValueError):
         self.argument = argument
         self.engine_message = engine_message
 
+    def __reduce__(self) -> "tuple[Callable[..., ZentrovaError], tuple[object, ...]]":
+        # Keyword-only attributes survive pickling (errors cross process
+        # boundaries in parallel jobs).
+        return _rebuild, (type(self), self.args, dict(self.__dict__))
+
+
+def _rebuild(cls: "type[ZentrovaError]", args: "tuple[object, ...]", state: "dict[str, object]") -> ZentrovaError:
+    error = cls.__new__(cls)
+    ValueError.__init__(error, *args)
+    error.__dict__.update(state)
+    return error
+
 
 class InvalidInputError(ZentrovaError):
     """A column or value that cannot be measured: wrong shape, lengths that
