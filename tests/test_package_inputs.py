@@ -254,10 +254,13 @@ class TestPandasShapes:
         with pytest.raises(zv.InvalidInputError, match="facet must be one column"):
             zv.data_bias(pd.DataFrame({"a": facet, "b": facet}), truth, facet_value=1, label_value=1)
 
-    @pytest.mark.parametrize("dtype", ["category", "str", "object", "Int64", "Float64", "boolean"])
+    @pytest.mark.parametrize("dtype", ["category", "str", "object", "Int64", "Float64", "boolean", "polars", "arrow"])
     def test_all_missing_column_is_counted(self, dtype):
-        pd = pytest.importorskip("pandas")
-        column = pd.Series([None] * 4, dtype=dtype)
+        if dtype in ("polars", "arrow"):
+            module = pytest.importorskip("polars" if dtype == "polars" else "pyarrow")
+            column = module.Series([None] * 4) if dtype == "polars" else module.array([None] * 4)
+        else:
+            column = pytest.importorskip("pandas").Series([None] * 4, dtype=dtype)
         with pytest.raises(zv.MissingValuesError) as caught:
             zv.data_bias(column, [1, 0, 1, 0], facet_value=1, label_value=1)
         assert caught.value.counts == {"facet": 4}

@@ -241,6 +241,10 @@ def _from_numpy(argument: str, array: np.ndarray) -> Column:
     return _numeric_from_numpy(argument, array, missing)
 
 
+def _all_missing(argument: str, n: int) -> Column:
+    return Column(argument, n, values=np.zeros(n), missing=np.ones(n, dtype=bool))
+
+
 def _module(name: str) -> Any:
     return sys.modules.get(name)
 
@@ -254,6 +258,8 @@ def _from_arrow(argument: str, data: Any) -> Column:
     kind = data.type
     n = len(data)
     missing = data.is_null().to_numpy(zero_copy_only=False) if data.null_count else None
+    if pa.types.is_null(kind):
+        return _all_missing(argument, n)
     if pa.types.is_dictionary(kind):
         return _from_arrow(argument, pc.cast(data, kind.value_type))
     if pa.types.is_string(kind) or pa.types.is_large_string(kind) or getattr(pa.types, "is_string_view", bool)(kind):
@@ -318,6 +324,8 @@ def _from_polars(argument: str, series: Any) -> Column:
             return np.asarray(compared.fill_null(False).to_numpy(), dtype=bool)
 
         return Column(argument, n, equals=equals, missing=missing)
+    if dtype == pl.Null:
+        return _all_missing(argument, n)
     if dtype == pl.Boolean or dtype.is_numeric():
         if missing is not None:
             series = series.fill_null(False if dtype == pl.Boolean else 0)
