@@ -320,6 +320,8 @@ CONFIG_MISTAKES = [
     ("missing = 'ignore'\n[regression]\ntarget = 'a'\nprediction = 'b'\n", "missing: expected"),
     ("[csv]\ndelimiter = ';;'\n[regression]\ntarget = 'a'\nprediction = 'b'\n",
      "csv.delimiter"),
+    ("[csv]\ncolumn_types = { a = 'double' }\n[regression]\ntarget = 'a'\nprediction = 'b'\n",
+     "csv.column_types.a"),
 ]
 
 

@@ -14,7 +14,7 @@ from _reference import bits
 from zentrova import FAMILIES, check
 from zentrova.config import JobError, _toml_module, load_config
 from zentrova.formats import read_metrics, write_metrics
-from zentrova.job import Profiler
+from zentrova.job import Profiler, profile_files
 from zentrova.report_html import allowed_range
 
 TABLE = adult_like(1200, seed=3)
@@ -231,3 +231,30 @@ class TestAllowedRange:
         low, high = allowed_range(row.rule, baseline, threshold)
         inside = (low is None or latest >= low) and (high is None or latest <= high)
         assert inside == (row.status == "passed"), (row.rule, low, high)
+
+
+class TestCsvColumnTypes:
+    @pytest.mark.parametrize("declared", [False, True])
+    def test_type_inferred_from_the_first_block_or_declared(self, tmp_path, monkeypatch,
+                                                           declared):
+        import zentrova.readers
+
+        monkeypatch.setattr(zentrova.readers, "CSV_BLOCK_BYTES", 1 << 12)
+        hours = np.arange(2000) % 60 + 1.0
+        hours[-1] = 40.5  # far past the first block, which held whole numbers only
+        predicted = hours + 0.25
+        path = tmp_path / "data.csv"
+        path.write_text("hours,predicted\n" + "".join(
+            f"{h:g},{p:g}\n" for h, p in zip(hours, predicted)))
+        config = dict(REGRESSION_CSV, csv={"column_types": {"hours": "float"}} if declared
+                      else {})
+        if not declared:
+            with pytest.raises(JobError, match="declare it in \\[csv\\] column_types"):
+                profile_files([path], config)
+            return
+        expected = zv.model_performance_regression(predicted, hours)
+        assert_same_metrics(metrics_of(profile_files([path], config)),
+                            {"regression": stored("regression", expected)})
+
+
+REGRESSION_CSV = {"regression": {"target": "hours", "prediction": "predicted"}}

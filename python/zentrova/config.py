@@ -22,6 +22,7 @@ __all__ = ["FAMILIES", "METRIC_ENUMS", "JobError", "CsvOptions", "ColumnSpec", "
 DEFAULT_THRESHOLD = 0.1
 DEFAULT_DECISION_THRESHOLD = 0.5
 MISSING_POLICIES = ("error", "drop")
+CSV_TYPES = ("int", "float", "text")
 
 # Column roles of each family: (role, whether `value` is required, allowed, or forbidden).
 REQUIRED, OPTIONAL, FORBIDDEN = "required", "optional", "forbidden"
@@ -76,6 +77,9 @@ class FamilyConfig:
 class CsvOptions:
     delimiter: str = ","
     trim_spaces: bool = False  # strip spaces around text values (", "-separated files)
+    # Declared column types ("int", "float" or "text"); the others are inferred from the
+    # file's first block.
+    column_types: Tuple[Tuple[str, str], ...] = ()
 
 
 @dataclass(frozen=True)
@@ -181,15 +185,25 @@ def _csv(table: Any, where: _Where) -> CsvOptions:
     if not isinstance(table, Mapping):
         raise where.error("csv", f"expected a table [csv], got {_kind(table)}")
     for key in table:
-        if key not in ("delimiter", "trim_spaces"):
-            raise where.error(f"csv.{key}", "unknown key (expected 'delimiter' or 'trim_spaces')")
+        if key not in ("delimiter", "trim_spaces", "column_types"):
+            raise where.error(f"csv.{key}", "unknown key (expected 'delimiter', 'trim_spaces' "
+                                            "or 'column_types')")
     delimiter = table.get("delimiter", ",")
     if not isinstance(delimiter, str) or len(delimiter) != 1 or delimiter in "\r\n\"":
         raise where.error("csv.delimiter", f"expected one character, got {_kind(delimiter)}")
     trim = table.get("trim_spaces", False)
     if not isinstance(trim, bool):
         raise where.error("csv.trim_spaces", f"expected true or false, got {_kind(trim)}")
-    return CsvOptions(delimiter=delimiter, trim_spaces=trim)
+    types = table.get("column_types", {})
+    if not isinstance(types, Mapping):
+        raise where.error("csv.column_types", f"expected a table of column = type, got "
+                                              f"{_kind(types)}")
+    for column, kind in types.items():
+        if kind not in CSV_TYPES:
+            raise where.error(f"csv.column_types.{column}",
+                              f"expected one of {_listing(CSV_TYPES)}, got {_kind(kind)}")
+    return CsvOptions(delimiter=delimiter, trim_spaces=trim,
+                      column_types=tuple(sorted(types.items())))
 
 
 def _family(name: str, table: Any, default_threshold: float, where: _Where) -> FamilyConfig:
@@ -305,7 +319,8 @@ def _number(table: Mapping[str, Any], key: str, path: str, where: _Where,
 
 def _normalised(config: JobConfig) -> Dict[str, Any]:
     out: Dict[str, Any] = {"threshold": config.threshold, "missing": config.missing,
-                 "csv": {"delimiter": config.csv.delimiter, "trim_spaces": config.csv.trim_spaces}}
+                 "csv": {"delimiter": config.csv.delimiter, "trim_spaces": config.csv.trim_spaces,
+                         "column_types": dict(config.csv.column_types)}}
     for name, family in config.families.items():
         table: Dict[str, Any] = {"threshold": family.threshold}
         for role, spec in family.columns.items():

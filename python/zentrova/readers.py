@@ -86,7 +86,11 @@ class BatchReader:
             except JobError:
                 raise
             except (pa.ArrowException, OSError, ValueError) as exc:
-                raise self._error(_arrow_text(exc)) from None
+                problem = _arrow_text(exc)
+                if "CSV conversion error" in problem:
+                    problem += ("; the type was inferred from the start of the file: declare "
+                                "it in [csv] column_types")
+                raise self._error(problem) from None
             yield batch
         self._fraction = 1.0
 
@@ -148,7 +152,10 @@ class BatchReader:
         actual = {name.strip(): name for name in names}
         self._check_columns(list(actual))
         wanted = [actual[name] for name in self.columns]
-        types = {actual[name]: pa.string() for name in self.columns if name in self.text_columns}
+        arrow_types = {"int": pa.int64(), "float": pa.float64(), "text": pa.string()}
+        declared = dict(self.csv.column_types)
+        types = {actual[name]: arrow_types[declared.get(name, "text")] for name in self.columns
+                 if name in self.text_columns or name in declared}
         raw = pa.OSFile(str(self.path))
         with raw:
             reader = pcsv.open_csv(
