@@ -147,6 +147,10 @@ def main(argv=None):
         parser.error("--rows must be positive")
     try:
         paths = write_batches(args.out, args.rows)
+    except ImportError:
+        print("adult_batches: error: writing Parquet needs PyArrow: pip install "
+              "'zentrova[arrow]'", file=sys.stderr)
+        return 2
     except (OSError, ValueError) as exc:
         print(f"adult_batches: error: {exc}", file=sys.stderr)
         return 2
