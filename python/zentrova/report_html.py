@@ -19,6 +19,7 @@ __all__ = ["render_html", "allowed_range"]
 ROW_HEIGHT = 30
 LABEL_WIDTH = 330
 PLOT_WIDTH = 420
+VALUE_WIDTH = 170
 MARGIN = 16
 FAIL = "#c62828"
 UNDEFINED = "#ef6c00"
@@ -107,7 +108,7 @@ def _family_section(family: str, result: Any, rows: Sequence[Optional[int]]) -> 
 
 def _chart(family: str, rows: Sequence[Any]) -> str:
     height = MARGIN * 2 + 24 + ROW_HEIGHT * len(rows)
-    width = LABEL_WIDTH + PLOT_WIDTH + MARGIN * 2
+    width = LABEL_WIDTH + PLOT_WIDTH + VALUE_WIDTH + MARGIN * 2
     out: List[str] = [
         f'<svg class="chart" xmlns="http://www.w3.org/2000/svg" width="{width}" '
         f'height="{height}" viewBox="0 0 {width} {height}" role="img" '
@@ -167,9 +168,8 @@ def _chart_row(row: Any, y: int) -> str:
     if math.isfinite(row.latest):
         parts.append(f'<circle class="latest" cx="{x(row.latest)}" cy="{y}" r="5" '
                      f'fill="{colour}"/>')
-    if not (math.isfinite(row.baseline) and math.isfinite(row.latest)):
-        parts.append(f'<text x="{x1 - 4}" y="{y + 4}" text-anchor="end" font-size="12" '
-                     f'fill="{UNDEFINED}">not finite</text>')
+    parts.append(f'<text x="{x1 + 12}" y="{y + 4}" font-size="12" fill="#444">'
+                 f"{_short(row.baseline)} &#8594; {_short(row.latest)}</text>")
     parts.append("</g>")
     return "".join(parts)
 
@@ -188,6 +188,10 @@ def _table(rows: Sequence[Any]) -> str:
     return ("<table><thead><tr><th>Metric</th><th>Baseline</th><th>Latest</th>"
             "<th>Allowed</th><th>Status</th><th>Message</th></tr></thead><tbody>"
             + "".join(body) + "</tbody></table>")
+
+
+def _short(value: float) -> str:
+    return f"{value:.4g}" if math.isfinite(value) else "not finite"
 
 
 def _range_text(low: Optional[float], high: Optional[float]) -> str:
