@@ -1,0 +1,393 @@
+"""The measuring functions: inputs converted and checked here, metrics computed by the engine."""
+
+from __future__ import annotations
+
+import math
+import numbers
+from typing import Callable, List, Optional, Sequence, Tuple
+
+import numpy as np
+
+import _zentrova
+
+from ._columns import Column, Label, engine_label, to_column
+from ._errors import InvalidInputError, MissingValuesError, call_engine
+from ._names import ClassificationMetric, DataBiasMetric, LogisticMetric, ModelBiasMetric, RegressionMetric
+from ._results import MetricResult
+
+__all__ = ["classification", "data_bias", "logistic", "model_bias", "regression"]
+
+_MISSING_CHOICES = ("raise", "drop")
+
+
+def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[Column], Optional[np.ndarray]]:
+    """Convert the columns of one call, check their lengths and missing rows.
+
+    Returns the columns and the mask of the rows to keep (None: keep all).
+    """
+    if missing not in _MISSING_CHOICES:
+        raise InvalidInputError(f"missing must be 'raise' or 'drop', not {missing!r}", argument="missing")
+    columns = [to_column(data, argument) for data, argument in inputs]
+    sizes = {column.size for column in columns}
+    if len(sizes) > 1:
+        described = ", ".join(f"{c.argument}: {c.size}" for c in columns)
+        raise InvalidInputError(
+            f"Found input variables with inconsistent numbers of samples: [{described}]",
+            argument=next(c.argument for c in columns if c.size != columns[0].size),
+        )
+    with_missing = [c for c in columns if c.missing is not None]
+    if not with_missing:
+        return columns, None
+    if missing == "raise":
+        counts = {c.argument: c.missing_count for c in with_missing}
+        described = "; ".join(f"{name} has {count} missing value{'s' * (count != 1)}" for name, count in counts.items())
+        raise MissingValuesError(
+            f"{described} (pass missing='drop' to leave those rows out of every column)",
+            argument=with_missing[0].argument,
+            counts=counts,
+        )
+    absent = with_missing[0].missing
+    assert absent is not None
+    for column in with_missing[1:]:
+        assert column.missing is not None
+        absent = absent | column.missing
+    return columns, ~absent
+
+
+def _bias_column(column: Column, label: object, label_argument: str, keep: Optional[np.ndarray]) -> Tuple[np.ndarray, Label]:
+    """The array and label handed to an analyzer for one labelled column."""
+    converted = engine_label(label, label_argument, column)
+    if column.text is not None:
+        return (column.text if keep is None else column.text[keep]), converted
+    if isinstance(converted, str):
+        assert column.equals is not None
+        mask = column.equals(converted)
+        values: np.ndarray = (mask if keep is None else mask[keep]).astype(np.int16)
+        return values, 1
+    values = column.numbers()
+    return (values if keep is None else values[keep]), converted
+
+
+def data_bias(
+    facet: object,
+    label: object,
+    *,
+    facet_value: object,
+    label_value: object,
+    missing: str = "raise",
+) -> "MetricResult[DataBiasMetric]":
+    """Pre-training (data) bias metrics of a labelled data set.
+
+    Rows whose facet matches ``facet_value`` form the facet group, all others
+    the rest group; the metrics compare the share of positive labels (rows
+    whose label matches ``label_value``) of the two groups.
+
+    Parameters
+    ----------
+    facet : array-like
+        The sensitive attribute: a NumPy array, a pandas, Polars or PyArrow
+        column, a list or a tuple; numeric, bool or text.
+    label : array-like
+        The ground truth, of the same length.
+    facet_value, label_value : int, float, bool or str
+        What marks the facet group and a positive label. For a text column
+        a row matches when it equals the value. For a numeric column with
+        exactly two distinct values a row matches when it equals the value;
+        otherwise when it is at least the value (a threshold).
+    missing : {"raise", "drop"}, default "raise"
+        What to do with rows where any column has no value.
+
+    Returns
+    -------
+    MetricResult
+        The seven metrics of :class:`DataBiasMetric`, keyed by canonical name.
+
+    Raises
+    ------
+    InvalidInputError
+        Lengths differ, a value of the wrong kind for its column, a column of
+        unsupported shape.
+    MissingValuesError
+        A column has missing values and ``missing`` is "raise".
+    EmptyGroupError
+        The facet group or the rest group has no rows.
+
+    Examples
+    --------
+    >>> import zentrova as zv
+    >>> r = zv.data_bias(["F", "M", "M", "F"], [1, 0, 1, 1], facet_value="F", label_value=1)
+    >>> r["DifferenceInProportionOfLabels"]
+    0.5
+    """
+    (facet_column, label_column), keep = _columns(((facet, "facet"), (label, "label")), missing)
+    label_array, label_key = _bias_column(label_column, label_value, "label_value", keep)
+    facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
+    raw = call_engine("data_bias", _zentrova.data_bias_analyzer, facet_array, label_array, facet_key, label_key)
+    return MetricResult(DataBiasMetric, raw)
+
+
+def model_bias(
+    facet: object,
+    y_true: object,
+    y_pred: object,
+    *,
+    facet_value: object,
+    label_value: object,
+    prediction_value: object = None,
+    missing: str = "raise",
+) -> "MetricResult[ModelBiasMetric]":
+    """Post-training (model) bias metrics of a model's predictions.
+
+    Parameters
+    ----------
+    facet : array-like
+        The sensitive attribute (numeric, bool or text).
+    y_true : array-like
+        The ground truth, of the same length.
+    y_pred : array-like
+        The model's predictions, of the same length.
+    facet_value, label_value : int, float, bool or str
+        What marks the facet group and a positive ground-truth label (see
+        :func:`data_bias` for the matching rule).
+    prediction_value : int, float, bool or str, optional
+        What marks a positive prediction; ``label_value`` when omitted.
+    missing : {"raise", "drop"}, default "raise"
+        What to do with rows where any column has no value.
+
+    Returns
+    -------
+    MetricResult
+        The twelve metrics of :class:`ModelBiasMetric`.
+
+    Raises
+    ------
+    InvalidInputError, MissingValuesError, EmptyGroupError
+        As for :func:`data_bias`.
+    """
+    if prediction_value is None:
+        prediction_value = label_value
+    (facet_column, true_column, pred_column), keep = _columns(
+        ((facet, "facet"), (y_true, "y_true"), (y_pred, "y_pred")), missing
+    )
+    pred_array, pred_key = _bias_column(pred_column, prediction_value, "prediction_value", keep)
+    true_array, true_key = _bias_column(true_column, label_value, "label_value", keep)
+    facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
+    raw = call_engine(
+        "model_bias",
+        _zentrova.model_bias_analyzer,
+        facet_array,
+        true_array,
+        pred_array,
+        facet_key,
+        true_key,
+        pred_key,
+    )
+    return MetricResult(ModelBiasMetric, raw)
+
+
+def _kept(column: Column, keep: Optional[np.ndarray]) -> np.ndarray:
+    values = column.numbers()
+    return values if keep is None else values[keep]
+
+
+def _one_bits(values: np.ndarray) -> Tuple[np.ndarray, int]:
+    """The float values viewed as unsigned integers, and the bits of 1.0."""
+    unsigned = np.uint64 if values.dtype.itemsize == 8 else np.uint32
+    return values.view(unsigned), int(np.array(1, dtype=values.dtype).view(unsigned))
+
+
+def _require_binary(column: Column, values: np.ndarray) -> None:
+    """Refuse labels other than 0 and 1, in as few passes as the dtype allows."""
+    if column.from_bool or not values.size:
+        return
+    if values.dtype.kind == "i":
+        # 0 and 1 are the only integers whose bits lie within 1, negative ones
+        # included: one pass.
+        if not int(np.bitwise_or.reduce(values)) & ~1:
+            return
+    else:
+        bits, one = _one_bits(values)
+        if int(np.bitwise_or.reduce(bits)) | one == one:
+            # Every value is +0.0 or a power of two up to 1; they are all 1.0
+            # exactly when their sum equals their count.
+            if float(values.sum()) == np.count_nonzero(values):
+                return
+        elif np.count_nonzero(values == 1) + np.count_nonzero(values == 0) == values.size:
+            return  # -0.0 among the zeros
+    argument = column.argument
+    bad = values[(values != 0) & (values != 1)]
+    raise InvalidInputError(
+        f"{argument} must hold labels 0 and 1 only (found {bad.size} other value{'s' * (bad.size != 1)}, "
+        f"e.g. {bad[0]!r}); map the positive class to 1 first, e.g. {argument} == 'yes'",
+        argument=argument,
+    )
+
+
+def _require_probabilities(values: np.ndarray, argument: str) -> None:
+    if not values.size:
+        return
+    if values.dtype.kind == "f":
+        # Non-negative floats order as their bits do: one pass when all lie in
+        # [+0, 1]; the exact test below settles anything else (-0.0 included).
+        bits, one = _one_bits(values)
+        if int(bits.max()) <= one:
+            return
+    if not (values.min() >= 0 and values.max() <= 1):
+        bad = values[(values < 0) | (values > 1)]
+        raise InvalidInputError(
+            f"{argument} must hold probabilities in [0, 1] (found {bad.size} outside, e.g. {bad[0]!r})",
+            argument=argument,
+        )
+
+
+def _same_kind(a: np.ndarray, b: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    # The engine refuses a float column against an integer one; labels 0 and 1
+    # are exact in every dtype, so the integer side takes the float dtype.
+    if (a.dtype.kind == "f") == (b.dtype.kind == "f"):
+        return a, b
+    if a.dtype.kind == "f":
+        return a, b.astype(a.dtype)
+    return a.astype(b.dtype), b
+
+
+def _performance(
+    name: str,
+    function: Callable[..., "dict[str, float]"],
+    y_true: object,
+    y_pred: object,
+    pred_argument: str,
+    missing: str,
+    check: Callable[[Column, np.ndarray, Column, np.ndarray], Tuple[np.ndarray, np.ndarray]],
+    *extra: object,
+) -> "dict[str, float]":
+    (true_column, pred_column), keep = _columns(((y_true, "y_true"), (y_pred, pred_argument)), missing)
+    true_values, pred_values = check(true_column, _kept(true_column, keep), pred_column, _kept(pred_column, keep))
+    # The engine takes predictions first.
+    return call_engine(name, function, pred_values, true_values, *extra)
+
+
+def classification(y_true: object, y_pred: object, *, missing: str = "raise") -> "MetricResult[ClassificationMetric]":
+    """Metrics of a binary classifier.
+
+    Parameters
+    ----------
+    y_true : array-like
+        True labels, 0 or 1 (bool, integer or float; any supported container).
+    y_pred : array-like
+        Predicted labels, 0 or 1, of the same length.
+    missing : {"raise", "drop"}, default "raise"
+        What to do with rows where either column has no value.
+
+    Returns
+    -------
+    MetricResult
+        The seven metrics of :class:`ClassificationMetric`.
+
+    Raises
+    ------
+    InvalidInputError
+        Lengths differ or a label is not 0 or 1.
+    MissingValuesError
+        A column has missing values and ``missing`` is "raise".
+    EmptyGroupError
+        No rows.
+
+    Examples
+    --------
+    >>> import zentrova as zv
+    >>> r = zv.classification([1, 0, 1, 0], [1, 0, 0, 0])
+    >>> r["RecallPositive"], r["PrecisionPositive"]
+    (0.5, 1.0)
+    """
+
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        _require_binary(tc, t)
+        _require_binary(pc, p)
+        return _same_kind(t, p)
+
+    raw = _performance("classification", _zentrova.model_performance_classification, y_true, y_pred, "y_pred", missing, check)
+    return MetricResult(ClassificationMetric, raw)
+
+
+def logistic(
+    y_true: object, y_prob: object, *, threshold: float = 0.5, missing: str = "raise"
+) -> "MetricResult[LogisticMetric]":
+    """Metrics of a model that outputs probabilities of the positive class.
+
+    The classification metrics are those of the labels ``y_prob >= threshold``;
+    LogLoss is computed on the probabilities (base-10 logarithm, not clamped).
+
+    Parameters
+    ----------
+    y_true : array-like
+        True labels, 0 or 1.
+    y_prob : array-like
+        Probabilities of the positive class, in [0, 1], of the same length.
+    threshold : float, default 0.5
+        The decision threshold (held as a 32-bit float).
+    missing : {"raise", "drop"}, default "raise"
+        What to do with rows where either column has no value.
+
+    Returns
+    -------
+    MetricResult
+        The eight metrics of :class:`LogisticMetric`.
+
+    Raises
+    ------
+    InvalidInputError
+        Lengths differ, a label is not 0 or 1, a probability lies outside
+        [0, 1], or the threshold is not a real number.
+    MissingValuesError, EmptyGroupError
+        As for :func:`classification`.
+    """
+    if isinstance(threshold, (bool, np.bool_)) or not isinstance(threshold, numbers.Real) or math.isnan(threshold):
+        raise InvalidInputError(f"threshold must be a real number, not {threshold!r}", argument="threshold")
+
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        _require_binary(tc, t)
+        _require_probabilities(p, "y_prob")
+        return t, p
+
+    raw = _performance(
+        "logistic",
+        _zentrova.model_performance_logisitic_regression,
+        y_true,
+        y_prob,
+        "y_prob",
+        missing,
+        check,
+        float(threshold),
+    )
+    return MetricResult(LogisticMetric, raw)
+
+
+def regression(y_true: object, y_pred: object, *, missing: str = "raise") -> "MetricResult[RegressionMetric]":
+    """Error metrics of a regression model.
+
+    Parameters
+    ----------
+    y_true : array-like
+        Observed values (numeric or bool).
+    y_pred : array-like
+        Predicted values, of the same length.
+    missing : {"raise", "drop"}, default "raise"
+        What to do with rows where either column has no value.
+
+    Returns
+    -------
+    MetricResult
+        The eight metrics of :class:`RegressionMetric` (several depart from
+        the textbook definitions; see there).
+
+    Raises
+    ------
+    InvalidInputError, MissingValuesError, EmptyGroupError
+        As for :func:`classification`.
+    """
+
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        return t, p
+
+    raw = _performance("regression", _zentrova.model_performance_regression, y_true, y_pred, "y_pred", missing, check)
+    return MetricResult(RegressionMetric, raw)

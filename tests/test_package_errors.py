@@ -1,0 +1,242 @@
+"""Refusals name their argument; engine failures come out as the package's errors."""
+import datetime
+import pickle
+
+import numpy as np
+import pytest
+
+import zentrova as zv
+from zentrova._errors import call_engine
+
+ONES = np.array([1, 0, 1, 0])
+
+
+def _call(function, **columns):
+    """Call a measuring function with good defaults, replacing some columns."""
+    if function == "data_bias":
+        args = {"facet": ONES, "label": ONES}
+        args.update(columns)
+        return zv.data_bias(args["facet"], args["label"], facet_value=1, label_value=1)
+    if function == "model_bias":
+        args = {"facet": ONES, "y_true": ONES, "y_pred": ONES}
+        args.update(columns)
+        return zv.model_bias(args["facet"], args["y_true"], args["y_pred"], facet_value=1, label_value=1)
+    if function == "logistic":
+        args = {"y_true": ONES, "y_prob": np.array([0.9, 0.1, 0.8, 0.3])}
+        args.update(columns)
+        return zv.logistic(args["y_true"], args["y_prob"])
+    args = {"y_true": ONES, "y_pred": ONES}
+    args.update(columns)
+    return getattr(zv, function)(args["y_true"], args["y_pred"])
+
+
+ARGUMENTS = [
+    ("data_bias", "facet"), ("data_bias", "label"),
+    ("model_bias", "facet"), ("model_bias", "y_true"), ("model_bias", "y_pred"),
+    ("classification", "y_true"), ("classification", "y_pred"),
+    ("logistic", "y_true"), ("logistic", "y_prob"),
+    ("regression", "y_true"), ("regression", "y_pred"),
+]
+
+
+def _raises(error, argument, match=None):
+    caught = pytest.raises(error, match=match)
+    return caught, argument
+
+
+class TestRefusals:
+    @pytest.mark.parametrize("function,argument", ARGUMENTS)
+    @pytest.mark.parametrize(
+        "bad,error,match",
+        [
+            (np.array([1, 0, 1]), zv.InvalidInputError, "inconsistent numbers of samples"),
+            (np.ones((4, 2)), zv.InvalidInputError, "one-dimensional"),
+            (np.array(1.0), zv.InvalidInputError, "one-dimensional"),
+            (np.array([b"a", b"b", b"a", b"b"]), zv.UnsupportedInputError, "byte-string"),
+            (np.ones(4, dtype=complex), zv.UnsupportedInputError, "complex"),
+            (np.array(["2020-01-01"] * 4, dtype="datetime64[D]"), zv.UnsupportedInputError, "datetime64"),
+            (np.array([1, "a", 2.0, None], dtype=object), zv.UnsupportedInputError, "mixing"),
+            (np.array([2**64 - 1, 0, 1, 0], dtype=np.uint64), zv.InvalidInputError, "2\\*\\*63"),
+            ({1, 0, 1, 0}, zv.UnsupportedInputError, "set"),
+            ("1010", zv.InvalidInputError, "single str"),
+            (np.array([1, 0, np.nan, np.nan]), zv.MissingValuesError, "2 missing values"),
+        ],
+    )
+    def test_bad_column_is_refused_naming_it(self, function, argument, bad, error, match):
+        with pytest.raises(error, match=match) as caught:
+            _call(function, **{argument: bad})
+        assert isinstance(caught.value, ValueError)
+        assert argument in str(caught.value)
+        if error is not zv.InvalidInputError or "inconsistent" not in match:
+            assert caught.value.argument == argument
+
+    @pytest.mark.parametrize(
+        "function,argument,bad",
+        [
+            ("classification", "y_true", np.array([1, 0, 2, 0])),
+            ("classification", "y_pred", np.array([1, -1, 1, -1])),
+            ("classification", "y_pred", np.array([1.0, 0.0, 0.5, 0.0])),
+            ("classification", "y_true", np.array([0.25, 0.0, 1.0, 0.0], dtype=np.float32)),
+            ("classification", "y_pred", np.array([0.9, 0.1, 0.8, 0.3])),
+            ("logistic", "y_true", np.array([1, 0, 1, 3])),
+            ("logistic", "y_true", np.array([1.0, -1.0, 1.0, 0.0])),
+        ],
+    )
+    def test_labels_outside_zero_one_are_refused(self, function, argument, bad):
+        with pytest.raises(zv.InvalidInputError, match=f"{argument} must hold labels 0 and 1") as caught:
+            _call(function, **{argument: bad})
+        assert caught.value.argument == argument
+
+    @pytest.mark.parametrize("bad", [[0.5, 1.5, 0.2, 0.1], [0.5, -0.1, 0.2, 0.1], [1.0, 0.0, 2.0, 0.0]])
+    @pytest.mark.parametrize("dtype", ["float64", "float32", "int64"])
+    def test_probabilities_outside_unit_interval_are_refused(self, bad, dtype):
+        bad = np.array(bad).astype(dtype) if dtype != "int64" else np.array([1, 0, 2, -1])
+        with pytest.raises(zv.InvalidInputError, match="y_prob must hold probabilities in \\[0, 1\\]"):
+            zv.logistic(ONES, bad)
+
+    @pytest.mark.parametrize("good", [[0.0, -0.0, 1.0, 0.0], [1, 1, 1, 1], [0, 0, 0, 0]])
+    def test_edges_of_the_label_set_are_accepted(self, good):
+        for dtype in ("float64", "float32", "int8"):
+            column = np.array(good).astype(dtype)
+            assert set(zv.classification(column, ONES)) == {m.value for m in zv.ClassificationMetric}
+            assert len(zv.logistic(ONES, column)) == 8
+
+    @pytest.mark.parametrize(
+        "facet,value,match",
+        [
+            (np.array(["a", "b", "a", "b"]), 1, "facet_value must be a str"),
+            (ONES, "1", "facet_value must be a number"),
+            (ONES, None, "facet_value must be a number"),
+            (ONES, 2**70, "64-bit"),
+        ],
+    )
+    def test_label_value_of_the_wrong_kind(self, facet, value, match):
+        with pytest.raises(zv.InvalidInputError, match=match) as caught:
+            zv.data_bias(facet, ONES, facet_value=value, label_value=1)
+        assert caught.value.argument == "facet_value"
+
+    def test_missing_values_are_counted_per_argument(self):
+        facet = np.array([1.0, np.nan, 0.0, 1.0])
+        label = np.array([None, None, None, 1], dtype=object)
+        with pytest.raises(zv.MissingValuesError, match="facet has 1 missing value; label has 3 missing values") as caught:
+            zv.data_bias(facet, label, facet_value=1, label_value=1)
+        assert caught.value.counts == {"facet": 1, "label": 3}
+        assert "missing='drop'" in str(caught.value)
+
+    @pytest.mark.parametrize("missing", ["ignore", None, "DROP"])
+    def test_unknown_missing_policy(self, missing):
+        with pytest.raises(zv.InvalidInputError, match="missing must be"):
+            zv.regression(ONES, ONES, missing=missing)
+
+    @pytest.mark.parametrize("threshold", [None, "0.5", float("nan"), True])
+    def test_decision_threshold_must_be_a_real_number(self, threshold):
+        with pytest.raises(zv.InvalidInputError, match="threshold") as caught:
+            zv.logistic(ONES, ONES, threshold=threshold)
+        assert caught.value.argument == "threshold"
+
+    def test_text_is_refused_by_performance_functions(self):
+        with pytest.raises(zv.UnsupportedInputError, match="y_true holds text"):
+            zv.classification(np.array(["yes", "no", "yes", "no"]), ONES)
+
+    def test_labels_are_keyword_only(self):
+        with pytest.raises(TypeError):
+            zv.data_bias(ONES, ONES, 1, 1)  # type: ignore[misc]
+
+
+class TestEngineErrors:
+    @pytest.mark.parametrize(
+        "function,engine_text",
+        [("data_bias", "No deviation"), ("model_bias", "no deviaton")],
+    )
+    def test_empty_group(self, function, engine_text):
+        with pytest.raises(zv.EmptyGroupError, match="facet group or the rest group is empty") as caught:
+            _call(function, facet=np.ones(4, dtype=int))
+        assert caught.value.engine_message == engine_text
+        assert isinstance(caught.value.__cause__, TypeError)
+
+    @pytest.mark.parametrize(
+        "function,engine_text",
+        [
+            ("classification", "Invalid arrays for y_pred and y_true: Arrays have no data"),
+            ("logistic", "Invalid arrays for y_pred and y_true: Arrays have no data"),
+            ("regression", "Invalid arrays for y_pred and y_true: Arrays are emtpy"),
+        ],
+    )
+    def test_no_rows(self, function, engine_text):
+        empty = np.zeros(0)
+        with pytest.raises(zv.EmptyGroupError, match="no rows") as caught:
+            _call(function, **({"y_true": empty, "y_prob": empty} if function == "logistic" else {"y_true": empty, "y_pred": empty}))
+        assert caught.value.engine_message == engine_text
+
+    def test_fatal_engine_error_becomes_a_value_error(self):
+        class PanicException(BaseException):
+            pass
+
+        def engine():
+            raise PanicException("Data of type String is not supported")
+
+        with pytest.raises(zv.UnsupportedInputError) as caught:
+            call_engine("test", engine)
+        assert caught.value.engine_message == "Data of type String is not supported"
+        assert isinstance(caught.value.__cause__, PanicException)
+
+    @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
+    def test_other_errors_pass_unchanged(self, error):
+        def engine():
+            raise error()
+
+        with pytest.raises(error):
+            call_engine("test", engine)
+
+    @pytest.mark.parametrize(
+        "exc,expected",
+        [
+            (TypeError("float"), zv.UnsupportedInputError),
+            (ValueError("Invalid metric name passed"), zv.InvalidMetricError),
+            (ValueError("Invalid baseline report: Invalid regression report"), zv.InvalidMetricError),
+            (ValueError("something else"), zv.InvalidInputError),
+        ],
+    )
+    def test_translation_keeps_the_engine_text(self, exc, expected):
+        def engine():
+            raise exc
+
+        with pytest.raises(expected) as caught:
+            call_engine("where", engine)
+        assert caught.value.engine_message == str(exc)
+        assert str(exc) in str(caught.value)
+
+    @pytest.mark.parametrize(
+        "column",
+        [
+            np.array([datetime.date(2020, 1, 1)] * 4, dtype=object),
+            np.array([object()] * 4, dtype=object),
+            [[1, 2], [3], [4], [5]],
+            np.zeros(4, dtype=[("a", "i4")]),
+        ],
+        ids=["dates", "objects", "ragged", "structured"],
+    )
+    @pytest.mark.parametrize("function,argument", ARGUMENTS)
+    def test_odd_inputs_raise_only_package_errors(self, column, function, argument):
+        with pytest.raises(zv.ZentrovaError):
+            _call(function, **{argument: column})
+
+
+class TestErrorObjects:
+    @pytest.mark.parametrize(
+        "error",
+        [
+            zv.ZentrovaError("a", argument="x", engine_message="raw"),
+            zv.InvalidInputError("b", argument="y"),
+            zv.UnsupportedInputError("c"),
+            zv.MissingValuesError("d", argument="facet", counts={"facet": 2}),
+            zv.EmptyGroupError("e", engine_message="No deviation"),
+            zv.InvalidMetricError("f", argument="metrics"),
+        ],
+        ids=lambda e: type(e).__name__,
+    )
+    def test_errors_survive_pickling(self, error):
+        copy = pickle.loads(pickle.dumps(error))
+        assert type(copy) is type(error) and str(copy) == str(error)
+        assert copy.__dict__ == error.__dict__
+        assert isinstance(copy, ValueError)
