@@ -54,8 +54,8 @@ class Metric(str, enum.Enum):
     def __str__(self) -> str:
         return str(self.value)
 
-    def __format__(self, spec: str) -> str:
-        return format(str(self.value), spec)
+    def __format__(self, format_spec: str) -> str:
+        return format(str(self.value), format_spec)
 
     @property
     def canonical(self) -> str:

@@ -95,8 +95,8 @@ class JobConfig:
         """Every column the job reads, each once, in first-use order."""
         seen: Dict[str, None] = {}
         for family in self.families.values():
-            for spec in family.columns.values():
-                seen.setdefault(spec.column, None)
+            for column_def in family.columns.values():
+                seen.setdefault(column_def.column, None)
         return tuple(seen)
 
     def to_dict(self) -> Dict[str, Any]:
@@ -234,26 +234,26 @@ def _family(name: str, table: Any, default_threshold: float, where: _Where) -> F
                         decision_threshold=decision)
 
 
-def _column(spec: Any, key: str, value_rule: str, where: _Where) -> ColumnSpec:
-    if isinstance(spec, str):
-        spec = {"column": spec}
-    if not isinstance(spec, Mapping):
-        raise where.error(key, f"expected {{ column = \"...\" }}, got {_kind(spec)}")
-    for sub in spec:
+def _column(column_def: Any, key: str, value_rule: str, where: _Where) -> ColumnSpec:
+    if isinstance(column_def, str):
+        column_def = {"column": column_def}
+    if not isinstance(column_def, Mapping):
+        raise where.error(key, f"expected {{ column = \"...\" }}, got {_kind(column_def)}")
+    for sub in column_def:
         if sub not in ("column", "value"):
             raise where.error(f"{key}.{sub}", "unknown key (expected 'column' or 'value')")
-    column = spec.get("column")
+    column = column_def.get("column")
     if not isinstance(column, str) or not column:
         raise where.error(f"{key}.column", "missing; expected the column's name as a text"
                           if column is None else f"expected a non-empty text, got {_kind(column)}")
-    if "value" not in spec:
+    if "value" not in column_def:
         if value_rule == REQUIRED:
             raise where.error(f"{key}.value", "missing; give the text or number that marks "
                                               "the positive rows")
         return ColumnSpec(column)
     if value_rule == FORBIDDEN:
         raise where.error(f"{key}.value", "not allowed here: this column is used as it is")
-    return ColumnSpec(column, _value(spec["value"], f"{key}.value", where))
+    return ColumnSpec(column, _value(column_def["value"], f"{key}.value", where))
 
 
 def _value(value: Any, key: str, where: _Where) -> Value:
@@ -323,11 +323,11 @@ def _normalised(config: JobConfig) -> Dict[str, Any]:
                          "column_types": dict(config.csv.column_types)}}
     for name, family in config.families.items():
         table: Dict[str, Any] = {"threshold": family.threshold}
-        for role, spec in family.columns.items():
-            table[role] = {"column": spec.column}
-            if spec.value is not None:
-                table[role]["value"] = (list(spec.value) if isinstance(spec.value, tuple)
-                                        else spec.value)
+        for role, column_def in family.columns.items():
+            table[role] = {"column": column_def.column}
+            if column_def.value is not None:
+                table[role]["value"] = (list(column_def.value) if isinstance(column_def.value, tuple)
+                                        else column_def.value)
         if family.metrics is not None:
             table["metrics"] = list(family.metrics)
         if family.decision_threshold is not None:

@@ -78,14 +78,14 @@ class _FamilyFeed:
         pa = _pa()
         family = self.family
         source = columns.source
-        arrays = {role: columns.array(spec.column) for role, spec in family.columns.items()}
+        arrays = {role: columns.array(column_def.column) for role, column_def in family.columns.items()}
         missing = None
-        for role, spec in family.columns.items():
-            mask = columns.missing(spec.column)
+        for role, column_def in family.columns.items():
+            mask = columns.missing(column_def.column)
             if mask is None:
                 continue
             if not self.drop_missing:
-                raise JobError(f"{source}: column {spec.column!r} ({family.name}.{role}) has "
+                raise JobError(f"{source}: column {column_def.column!r} ({family.name}.{role}) has "
                                f"{int(mask.sum())} missing value(s) in one batch; set "
                                f"missing = \"drop\" to skip such rows")
             missing = mask if missing is None else (missing | mask)
@@ -124,23 +124,23 @@ class _FamilyFeed:
                  marks: Optional[Callable[[str, Any], np.ndarray]]) -> np.ndarray:
         pa = _pa()
         family = self.family
-        spec = family.columns[role]
-        where = f"{source}: column {spec.column!r} ({family.name}.{role})"
+        column_def = family.columns[role]
+        where = f"{source}: column {column_def.column!r} ({family.name}.{role})"
         text = _is_text(pa, array.type)
-        if spec.value is not None and (text or spec.text_value):
-            if text != spec.text_value:
+        if column_def.value is not None and (text or column_def.text_value):
+            if text != column_def.text_value:
                 held = "text" if text else f"numbers ({array.type})"
-                raise JobError(f"{where} holds {held} but its value is {spec.value!r}")
-            marked = (marks(spec.column, spec.value) if marks is not None
-                      else _matches(pa, array, spec.value))
+                raise JobError(f"{where} holds {held} but its value is {column_def.value!r}")
+            marked = (marks(column_def.column, column_def.value) if marks is not None
+                      else _matches(pa, array, column_def.value))
             return marked.astype(np.float64 if _performance(family.name) else np.int64)
         if text:
             hint = (f"; give {family.name}.{role}.value, the text of the positive rows"
                     if role in ("label", "prediction") and _performance(family.name) else "")
             raise JobError(f"{where} holds text where numbers are needed{hint}")
         values = _numeric(pa, array, where)
-        if spec.value is not None and _performance(family.name):
-            return np.asarray(values == spec.value, dtype=np.float64)
+        if column_def.value is not None and _performance(family.name):
+            return np.asarray(values == column_def.value, dtype=np.float64)
         if family.name in ("classification", "logistic") and role in ("label", "prediction"):
             if not np.all((values == 0) | (values == 1)):
                 raise JobError(f"{where} holds values other than 0 and 1; give "
@@ -391,8 +391,8 @@ def profile_files(paths: Sequence[Union[str, Path]],
 
 
 def _text_columns(config: JobConfig) -> List[str]:
-    return [spec.column for family in config.families.values()
-            for spec in family.columns.values() if spec.text_value]
+    return [column_def.column for family in config.families.values()
+            for column_def in family.columns.values() if column_def.text_value]
 
 
 def check_documents(baseline: Mapping[str, Any], latest: Mapping[str, Any],
