@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,9 @@
 namespace zentrova::engine {
 
 inline constexpr std::uint8_t equal_bit = 1, at_least_bit = 2;
+
+// The most rows labelled at once.
+inline constexpr std::size_t label_block_rows = 2048;
 
 // Up to two distinct keys, or the knowledge that there are more.
 struct DistinctKeys {
@@ -57,9 +61,11 @@ struct DistinctKeys {
     friend bool operator==(const DistinctKeys&, const DistinctKeys&) = default;
 };
 
-// Truncation toward zero, saturating, NaN to 0 (without branches).
+// Truncation toward zero, saturating, NaN to 0; written as the selections of
+// a vector maximum and minimum, so a loop of it vectorises.
 inline std::int32_t truncate_to_i32(double value) noexcept {
-    const double clamped = value < -2147483648.0 ? -2147483648.0 : (value > 2147483647.0 ? 2147483647.0 : value);
+    double clamped = value > -2147483648.0 ? value : -2147483648.0;
+    clamped = clamped < 2147483647.0 ? clamped : 2147483647.0;
     return static_cast<std::int32_t>(value == value ? clamped : 0.0);
 }
 
@@ -132,20 +138,39 @@ inline std::uint8_t at_least_i64(std::int64_t value, std::int64_t threshold) noe
 template <class S>
 void label_numeric_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
                          std::uint8_t* out, DistinctKeys& keys) {
-    with_rows<S>(input.view, start, [&](auto at) {
-        scan_keys<S>(at, count, keys);
+    with_rows<S>(input.view, start, [count, out, &input, &keys](auto at) {
+        // Labels are bytes, which may alias anything, the closure included:
+        // every value a loop reads is a local, so the loops vectorise.
+        const std::size_t n = count;
+        std::uint8_t* __restrict const labels = out;
+        scan_keys<S>(at, n, keys);
+        // With three distinct keys the column's rule is greater-or-equal for
+        // good: the equality bit is left 0 (it will never be read).
+        const bool threshold_only = keys.many;
         if constexpr (std::is_floating_point_v<S>) {
+            // Two passes that each vectorise (one fused loop does not): the
+            // bits as small floats, then as bytes.
             const double threshold = input.float_label;
-            for (std::size_t k = 0; k < count; ++k) {
-                const double v = static_cast<double>(at(k));
-                out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
-                                                   (static_cast<std::uint8_t>(v >= threshold) << 1));
+            std::array<float, label_block_rows> code;
+            if (threshold_only) {
+                for (std::size_t k = 0; k < n; ++k) code[k] = static_cast<double>(at(k)) >= threshold ? 2.0f : 0.0f;
+            } else {
+                for (std::size_t k = 0; k < n; ++k) {
+                    const double v = static_cast<double>(at(k));
+                    code[k] = (v >= threshold ? 2.0f : 0.0f) + (v == threshold ? 1.0f : 0.0f);
+                }
             }
+            for (std::size_t k = 0; k < n; ++k) labels[k] = static_cast<std::uint8_t>(static_cast<std::int32_t>(code[k]));
         } else if constexpr (std::is_same_v<S, std::int64_t>) {
             const std::int64_t threshold = input.integer_label;
-            for (std::size_t k = 0; k < count; ++k)
-                out[k] = static_cast<std::uint8_t>(equal_i64(at(k), threshold) |
-                                                   (at_least_i64(at(k), threshold) << 1));
+            if (threshold_only) {
+                for (std::size_t k = 0; k < n; ++k)
+                    labels[k] = static_cast<std::uint8_t>(at_least_i64(at(k), threshold) << 1);
+                return;
+            }
+            for (std::size_t k = 0; k < n; ++k)
+                labels[k] = static_cast<std::uint8_t>(equal_i64(at(k), threshold) |
+                                                      (at_least_i64(at(k), threshold) << 1));
         } else {
             // A narrower column compares in its own width; a label outside its
             // range gives the same answer for every row.
@@ -153,14 +178,19 @@ void label_numeric_block(const labelling::LabelInput& input, std::size_t start, 
             constexpr auto highest = static_cast<std::int64_t>(std::numeric_limits<S>::max());
             const std::int64_t label = input.integer_label;
             if (label < lowest || label > highest) {
-                std::fill(out, out + count, static_cast<std::uint8_t>(label < lowest ? at_least_bit : 0));
+                std::fill(labels, labels + n, static_cast<std::uint8_t>(label < lowest ? at_least_bit : 0));
                 return;
             }
             const auto threshold = static_cast<S>(label);
-            for (std::size_t k = 0; k < count; ++k) {
+            if (threshold_only) {
+                for (std::size_t k = 0; k < n; ++k)
+                    labels[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(at(k) >= threshold) << 1);
+                return;
+            }
+            for (std::size_t k = 0; k < n; ++k) {
                 const S v = at(k);
-                out[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
-                                                   (static_cast<std::uint8_t>(v >= threshold) << 1));
+                labels[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
+                                                      (static_cast<std::uint8_t>(v >= threshold) << 1));
             }
         }
     });

@@ -198,8 +198,9 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 
 void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
     std::array<float, block> labels, argument, logarithm;
+    const float threshold = threshold_;
     for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
-        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold_ ? 1.0f : 0.0f;
+        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold ? 1.0f : 0.0f;
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
         // for 1; the other product is +0 by definition. Chosen without a branch.
