@@ -82,15 +82,4 @@ void for_each_block(std::size_t rows, Body&& body, const Columns&... columns) {
     }
 }
 
-// The values of a column that produces them, computed now.
-template <class Column>
-Column materialise(const Column& column) {
-    using T = typename Column::value_type;
-    Values<T> values(column.size());
-    for_each_block(column.size(), [&](std::size_t start, std::size_t count, const T* block) {
-        std::copy(block, block + count, values.data() + start);
-    }, column);
-    return Column(std::move(values));
-}
-
 }  // namespace zentrova::columns

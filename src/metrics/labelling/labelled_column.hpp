@@ -29,6 +29,5 @@ struct LabelRule {
 // the rule that gives them.
 using LabelledColumn = columns::BlockColumn<std::int16_t, LabelRule>;
 using columns::for_each_block;
-using columns::materialise;
 
 }  // namespace zentrova::labelling
