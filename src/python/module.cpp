@@ -138,10 +138,6 @@ PyObject* model_performance_runtime_entry_partial_impl(Arguments& a) {
 
 // ---- interpreter ownership -----------------------------------------------
 
-constexpr const char* sub_interpreter_text =
-    "_zentrova does not support sub-interpreters: it can only be imported by the interpreter that imported it "
-    "first";
-
 std::atomic<std::int64_t> owner_interpreter{-1};
 
 // CPython copies a module like this one into another interpreter without
@@ -150,7 +146,7 @@ bool in_owner_interpreter() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1 && PyErr_Occurred()) return false;
     if (interpreter == owner_interpreter.load(std::memory_order_acquire)) return true;
-    PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
+    raise(Error{ErrorCode::ForeignInterpreter});
     return false;
 }
 
@@ -231,10 +227,8 @@ PyObject* initialise() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1 && PyErr_Occurred()) return nullptr;
     std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
-        PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
-        return nullptr;
-    }
+    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter)
+        return raise(Error{ErrorCode::ForeignInterpreter});
     if (module_object != nullptr) {
         Py_INCREF(module_object);
         return module_object;
