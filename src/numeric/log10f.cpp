@@ -34,7 +34,7 @@ constexpr std::uint32_t kHardCases[] = {
 };
 
 Log10fKernel kernel_of(KernelPath path) noexcept {
-#if defined(__x86_64__)
+#if defined(ZENTROVA_X86_SIMD)
     switch (path) {
         case KernelPath::SSE2: return detail::log10f_sse2;
         case KernelPath::AVX2: return detail::log10f_avx2;
