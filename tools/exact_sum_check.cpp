@@ -446,6 +446,12 @@ void check_long_bulk() {
     for (std::size_t i = n / 2; i < n; ++i) right.add(xs[i]);
     left.merge(right);
     expect(same_bits(left.value(), want) && left == bulk(xs), "long merge", hex(left.value()) + " want " + hex(want));
+    // A sum merged into itself, its group at 1.5 * 2^51 units so that it settles on the way.
+    const std::vector<float> near_limit((std::size_t{3} << 19), std::bit_cast<float>(0x3FFFFFFFu));
+    ExactSum twice = one_by_one(near_limit);
+    twice.merge(twice);
+    const Big once = reference_total(near_limit, false);
+    expect(same_exact_value(twice, add(once, once)), "merge into itself");
     // Squares past the settle limit.
     const std::vector<float> ts = make("range", (std::size_t{1} << 21) + 777);
     ExactSum q;

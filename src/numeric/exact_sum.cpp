@@ -2,12 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace zentrova::numeric {
 namespace {
@@ -285,10 +280,12 @@ void ExactSum::settle(std::size_t g) noexcept {
 }
 
 void ExactSum::merge(const ExactSum& other) noexcept {
+    // The fixed part first: merging a sum into itself must not count a group
+    // settled below twice.
+    add_limbs(fixed_, other.fixed_);
     // Both groups are below 2^52 units, so each sum is exact.
     for (std::size_t g = 0; g < kGroups; ++g) add_to_group(g, other.bank_[g]);
     bank_[kSpecialSlot] += other.bank_[kSpecialSlot];
-    add_limbs(fixed_, other.fixed_);
 }
 
 ExactSum::Fixed ExactSum::fixed_point() const noexcept {
