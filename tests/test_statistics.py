@@ -3,6 +3,7 @@ import pickle
 import random
 import signal
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -171,6 +172,33 @@ class TestBatchesAndMerges:
         for thread in threads:
             thread.join()
         assert_identical(stats.metrics(), spec.raw(*arrays))
+
+
+class TestInterpreterLock:
+    @pytest.mark.parametrize("family,rows", [("data_bias", 2**27), ("regression", 2**23)])  # ~0.3 s each
+    def test_other_threads_run_during_an_update(self, family, rows):
+        # While one thread's update works, another thread keeps running Python code
+        # through the update's time window, not just for the few milliseconds a
+        # thread holding the lock could leave it before the call begins.
+        spec = FAMILIES[family]
+        stats = spec.make()
+        big = np.broadcast_to(np.array([1], np.int16), (rows,))
+        window, steps, done = [], [], threading.Event()
+
+        def work():
+            start = time.perf_counter()
+            stats.update(*[big] * len(spec.columns))
+            window.extend([start, time.perf_counter()])
+            done.set()
+
+        worker = threading.Thread(target=work)
+        worker.start()
+        while not done.is_set():
+            steps.append(time.perf_counter())
+        worker.join()
+        start, end = window
+        inside = [step for step in steps if start < step < end]
+        assert inside and inside[-1] - inside[0] > 0.02
 
 
 class TestInterruptedUpdate:
