@@ -1,4 +1,5 @@
 """The statistics objects: batches, merges and encodings give exactly the raw function's result."""
+import inspect
 import pickle
 import random
 import signal
@@ -281,6 +282,30 @@ class TestErrors:
         with pytest.raises(ValueError, match="feature_array column kind differs: integer and float"):
             stats.update(np.array([0.0, 1.0]), np.array([0, 1]))
         stats.update(np.array([0, 1], np.int16), np.array([1, 1], np.int32))  # every integer width is one kind
+
+
+class TestSignatures:
+    @pytest.mark.parametrize("cls,params", [
+        (zentrova.DataBiasStats, ["feature_label_or_threshold", "ground_truth_label_or_threshold"]),
+        (zentrova.ModelBiasStats, ["feature_label_or_threshold", "ground_truth_label_or_threshold",
+                                   "prediction_label_or_threshold"]),
+        (zentrova.ClassificationStats, []), (zentrova.RegressionStats, []),
+        (zentrova.LogisticStats, ["decision_threshold"]),
+    ])
+    def test_constructor_and_update(self, cls, params):
+        assert list(inspect.signature(cls).parameters) == params
+        family = next(spec for spec in FAMILIES.values() if type(spec.make()) is cls)
+        assert list(inspect.signature(cls.update).parameters) == ["self", *family.columns]
+
+    def test_decision_threshold_converts_like_the_raw_function(self):
+        assert inspect.signature(zentrova.LogisticStats).parameters["decision_threshold"].default == 0.5
+        with pytest.raises(TypeError) as ours:
+            zentrova.LogisticStats(None)
+        with pytest.raises(TypeError) as theirs:
+            raw.model_performance_logisitic_regression(np.ones(1), np.ones(1), None)
+        assert str(ours.value) == str(theirs.value)
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'y_true'"):
+            zentrova.LogisticStats().update(np.ones(1))
 
 
 class TestMergeCompatibility:
