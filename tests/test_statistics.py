@@ -133,6 +133,22 @@ class TestBatchesAndMerges:
             stats.update(*batch)
         assert_identical(stats.metrics(), spec.raw(*arrays))
 
+    @pytest.mark.parametrize("kind", ["U", object, np.float32, np.int16])
+    def test_text_and_narrow_columns_split_like_one_call(self, kind):
+        rng = np.random.default_rng(12)
+        codes = rng.integers(0, 3, 3000)
+        feature = np.array(["a", "b", "cc"], dtype=object)[codes].astype(kind) if kind in ("U", object) \
+            else codes.astype(kind)
+        label = "b" if kind in ("U", object) else 1
+        truth, prediction = rng.integers(0, 2, 3000), rng.integers(0, 2, 3000)
+        parts = []
+        for lo, hi in ((0, 1000), (1000, 1001), (1001, 3000)):
+            stats = zentrova.ModelBiasStats(label, 1, 1)
+            stats.update(feature[lo:hi], truth[lo:hi], prediction[lo:hi])
+            parts.append(stats)
+        merged = parts[2].merge(parts[0]).merge(parts[1])
+        assert_identical(merged.metrics(), raw.model_bias_analyzer(feature, truth, prediction, label, 1, 1))
+
     @pytest.mark.parametrize("family", ["data_bias", "model_bias"])
     def test_labelling_rule_is_decided_over_all_rows(self, family):
         # Each batch alone has two distinct values (equality); all rows have
