@@ -162,6 +162,33 @@ class TestSubInterpreters:
         with pytest.raises(ValueError, match="^Invalid metrics body passed$"):
             z.data_bias_runtime_check({}, {})
 
+    def test_statistics_refuse_to_run_in_another_interpreter(self):
+        interpreters = pytest.importorskip("_xxsubinterpreters")
+        import zentrova
+
+        read, write = os.pipe()
+        code = textwrap.dedent(f"""
+            import os
+            try:
+                from zentrova import _engine
+                _engine.RegressionStats()
+            except BaseException as exc:
+                outcome = type(exc).__name__ + ": " + str(exc)
+            else:
+                outcome = "ran"
+            os.write({write}, outcome.encode())
+        """)
+        interpreter = interpreters.create()
+        try:
+            interpreters.run_string(interpreter, code)
+        finally:
+            interpreters.destroy(interpreter)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            outcome = pipe.read()
+        assert outcome.startswith("ImportError: ") and "sub-interpreters" in outcome
+        assert zentrova.RegressionStats().to_bytes()  # the owning interpreter still runs them
+
 
 def fresh_float(value):
     return float(repr(float(value)))
