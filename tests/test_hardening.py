@@ -64,13 +64,6 @@ class TestBaseExceptionsPassThrough:
         with pytest.raises(KeyboardInterrupt, match="^iterator$"):
             ANALYZERS_AND_PERFORMANCE[function](np.zeros(3).view(Stopping), np.array([0.0, 1.0, 0.0]))
 
-    def test_text_column_item(self):
-        bad = np.array(["a", "b"], dtype=object).view(Sub)
-        bad.__class__ = type("Yielding", (Sub,), {"__iter__": lambda self: iter(["a", Raising(SystemExit(3))])})
-        # A non-str item is refused before any conversion runs, so nothing is raised by the item itself.
-        with pytest.raises(TypeError, match="^TypeError: 'Raising' object cannot be converted to 'PyString'$"):
-            z.data_bias_analyzer(bad, np.array([0, 1]), "a", 1)
-
     @pytest.mark.parametrize("dtype", [np.int64, np.float64])
     def test_ordinary_exceptions_keep_their_wrapping(self, dtype):
         bad = iterating([1, Raising(ValueError("boom")), 0], dtype)
@@ -168,6 +161,33 @@ class TestSubInterpreters:
         # The owning interpreter still runs them.
         with pytest.raises(ValueError, match="^Invalid metrics body passed$"):
             z.data_bias_runtime_check({}, {})
+
+    def test_statistics_refuse_to_run_in_another_interpreter(self):
+        interpreters = pytest.importorskip("_xxsubinterpreters")
+        import zentrova
+
+        read, write = os.pipe()
+        code = textwrap.dedent(f"""
+            import os
+            try:
+                from zentrova import _engine
+                _engine.RegressionStats()
+            except BaseException as exc:
+                outcome = type(exc).__name__ + ": " + str(exc)
+            else:
+                outcome = "ran"
+            os.write({write}, outcome.encode())
+        """)
+        interpreter = interpreters.create()
+        try:
+            interpreters.run_string(interpreter, code)
+        finally:
+            interpreters.destroy(interpreter)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            outcome = pipe.read()
+        assert outcome.startswith("ImportError: ") and "sub-interpreters" in outcome
+        assert zentrova.RegressionStats().to_bytes()  # the owning interpreter still runs them
 
 
 def fresh_float(value):

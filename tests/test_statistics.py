@@ -1,8 +1,10 @@
 """The statistics objects: batches, merges and encodings give exactly the raw function's result."""
+import inspect
 import pickle
 import random
 import signal
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -131,6 +133,22 @@ class TestBatchesAndMerges:
             stats.update(*batch)
         assert_identical(stats.metrics(), spec.raw(*arrays))
 
+    @pytest.mark.parametrize("kind", ["U", object, np.float32, np.int16])
+    def test_text_and_narrow_columns_split_like_one_call(self, kind):
+        rng = np.random.default_rng(12)
+        codes = rng.integers(0, 3, 3000)
+        feature = np.array(["a", "b", "cc"], dtype=object)[codes].astype(kind) if kind in ("U", object) \
+            else codes.astype(kind)
+        label = "b" if kind in ("U", object) else 1
+        truth, prediction = rng.integers(0, 2, 3000), rng.integers(0, 2, 3000)
+        parts = []
+        for lo, hi in ((0, 1000), (1000, 1001), (1001, 3000)):
+            stats = zentrova.ModelBiasStats(label, 1, 1)
+            stats.update(feature[lo:hi], truth[lo:hi], prediction[lo:hi])
+            parts.append(stats)
+        merged = parts[2].merge(parts[0]).merge(parts[1])
+        assert_identical(merged.metrics(), raw.model_bias_analyzer(feature, truth, prediction, label, 1, 1))
+
     @pytest.mark.parametrize("family", ["data_bias", "model_bias"])
     def test_labelling_rule_is_decided_over_all_rows(self, family):
         # Each batch alone has two distinct values (equality); all rows have
@@ -171,6 +189,33 @@ class TestBatchesAndMerges:
         for thread in threads:
             thread.join()
         assert_identical(stats.metrics(), spec.raw(*arrays))
+
+
+class TestInterpreterLock:
+    @pytest.mark.parametrize("family,rows", [("data_bias", 2**27), ("regression", 2**23)])  # ~0.3 s each
+    def test_other_threads_run_during_an_update(self, family, rows):
+        # While one thread's update works, another thread keeps running Python code
+        # through the update's time window, not just for the few milliseconds a
+        # thread holding the lock could leave it before the call begins.
+        spec = FAMILIES[family]
+        stats = spec.make()
+        big = np.broadcast_to(np.array([1], np.int16), (rows,))
+        window, steps, done = [], [], threading.Event()
+
+        def work():
+            start = time.perf_counter()
+            stats.update(*[big] * len(spec.columns))
+            window.extend([start, time.perf_counter()])
+            done.set()
+
+        worker = threading.Thread(target=work)
+        worker.start()
+        while not done.is_set():
+            steps.append(time.perf_counter())
+        worker.join()
+        start, end = window
+        inside = [step for step in steps if start < step < end]
+        assert inside and inside[-1] - inside[0] > 0.02
 
 
 class TestInterruptedUpdate:
@@ -253,6 +298,30 @@ class TestErrors:
         with pytest.raises(ValueError, match="feature_array column kind differs: integer and float"):
             stats.update(np.array([0.0, 1.0]), np.array([0, 1]))
         stats.update(np.array([0, 1], np.int16), np.array([1, 1], np.int32))  # every integer width is one kind
+
+
+class TestSignatures:
+    @pytest.mark.parametrize("cls,params", [
+        (zentrova.DataBiasStats, ["feature_label_or_threshold", "ground_truth_label_or_threshold"]),
+        (zentrova.ModelBiasStats, ["feature_label_or_threshold", "ground_truth_label_or_threshold",
+                                   "prediction_label_or_threshold"]),
+        (zentrova.ClassificationStats, []), (zentrova.RegressionStats, []),
+        (zentrova.LogisticStats, ["decision_threshold"]),
+    ])
+    def test_constructor_and_update(self, cls, params):
+        assert list(inspect.signature(cls).parameters) == params
+        family = next(spec for spec in FAMILIES.values() if type(spec.make()) is cls)
+        assert list(inspect.signature(cls.update).parameters) == ["self", *family.columns]
+
+    def test_decision_threshold_converts_like_the_raw_function(self):
+        assert inspect.signature(zentrova.LogisticStats).parameters["decision_threshold"].default == 0.5
+        with pytest.raises(TypeError) as ours:
+            zentrova.LogisticStats(None)
+        with pytest.raises(TypeError) as theirs:
+            raw.model_performance_logisitic_regression(np.ones(1), np.ones(1), None)
+        assert str(ours.value) == str(theirs.value)
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'y_true'"):
+            zentrova.LogisticStats().update(np.ones(1))
 
 
 class TestMergeCompatibility:

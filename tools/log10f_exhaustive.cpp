@@ -10,7 +10,9 @@
 //   build/log10f_exhaustive            every supported path, all 2^32 inputs, 2 threads
 //   build/log10f_exhaustive --bench    ns per value on in-cache positive floats, library vs each path
 //   build/log10f_exhaustive --hard     scalar steps vs the library on every positive normal input,
-//                                      and the inputs closest to a rounding boundary (probe candidates)
+//                                      and the library's largest errors (probe candidates)
+//   build/log10f_exhaustive --boundary inputs whose log lies closest to a float rounding
+//                                      boundary (probe candidates; seconds)
 // Options: --threads N (default 2).
 #include <gnu/libc-version.h>
 
@@ -27,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <ctime>
 #include <vector>
 
 #include "numeric/log10f.hpp"
@@ -50,6 +53,13 @@ std::string cpu_model() {
 }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Thread CPU time in ns, so that other work on a shared machine does not count.
+double cpu_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
 
 std::uint32_t bits_of(float x) { return std::bit_cast<std::uint32_t>(x); }
 
@@ -102,18 +112,18 @@ int exhaustive(int threads) {
             std::vector<float>& expected = b.expected;
             std::vector<float>& got = b.got;
             for (std::uint32_t i = 0; i < kChunk; ++i) in[i] = std::bit_cast<float>(start + i);
-            auto t0 = Clock::now();
+            const double t0 = cpu_ns();
             for (std::uint32_t i = 0; i < kChunk; ++i) expected[i] = ::log10f(in[i]);
-            auto t1 = Clock::now();
+            const double t1 = cpu_ns();
             // A path that failed its probe is compared unprobed, so its mismatches show.
             if (forced) {
                 zn::log10f_array(in.data(), got.data(), kChunk);
             } else {
                 zn::log10f_array_on(path, in.data(), got.data(), kChunk);
             }
-            auto t2 = Clock::now();
-            const auto library_ns = static_cast<std::uint64_t>(std::chrono::nanoseconds(t1 - t0).count());
-            const auto path_ns = static_cast<std::uint64_t>(std::chrono::nanoseconds(t2 - t1).count());
+            const double t2 = cpu_ns();
+            const auto library_ns = static_cast<std::uint64_t>(t1 - t0);
+            const auto path_ns = static_cast<std::uint64_t>(t2 - t1);
             result.library_ns += library_ns;
             result.path_ns += path_ns;
             if (all_positive_normal(start)) {
@@ -132,7 +142,7 @@ int exhaustive(int threads) {
         });
         const double n = static_cast<double>(kAllPatterns);
         const double normal = static_cast<double>(0x7f800000u - 0x00800000u);
-        std::printf("%-7s mismatches %llu of 2^32; wall %.1f s; ns per value per thread, all inputs: library %.2f, "
+        std::printf("%-7s mismatches %llu of 2^32; wall %.1f s; thread CPU ns per value, all inputs: library %.2f, "
                     "%s %.2f; positive normal inputs: library %.2f, %s %.2f\n",
                     zn::path_name(path), static_cast<unsigned long long>(result.mismatches.load()), seconds_since(wall),
                     static_cast<double>(result.library_ns.load()) / n, zn::path_name(path),
@@ -158,10 +168,10 @@ int bench() {
     }
     auto time_ns = [&](auto&& call) {
         double best = 1e30;
-        for (int repeat = 0; repeat < 5; ++repeat) {
-            const auto start = Clock::now();
+        for (int repeat = 0; repeat < 7; ++repeat) {
+            const double start = cpu_ns();
             for (int r = 0; r < kRounds; ++r) call();
-            best = std::min(best, seconds_since(start) * 1e9 / (static_cast<double>(kValues) * kRounds));
+            best = std::min(best, (cpu_ns() - start) / (static_cast<double>(kValues) * kRounds));
         }
         return best;
     };
@@ -169,7 +179,7 @@ int bench() {
         for (std::size_t i = 0; i < kValues; ++i) out[i] = ::log10f(in[i]);
         asm volatile("" : : "r"(out.data()) : "memory");
     });
-    std::printf("ns per value, %zu positive normal floats in cache, best of 5, one thread\n", kValues);
+    std::printf("ns per value, %zu positive normal floats in cache, best of 7 by thread CPU time\n", kValues);
     std::printf("  %-8s %6.3f\n", "library", library);
     for (zn::KernelPath path : zn::supported_paths()) {
         const double t = time_ns([&] {
@@ -205,9 +215,15 @@ struct Hardest {
     }
 };
 
+void print_hardest(const char* title, Hardest& h, const char* unit) {
+    std::sort(h.items.begin(), h.items.end(), [](const Hard& a, const Hard& b) { return a.score > b.score; });
+    std::printf("%s\n", title);
+    for (const Hard& item : h.items) std::printf("    0x%08xu,  // %.3g %s\n", item.bits, std::fabs(item.score), unit);
+}
+
 int hard_cases(int threads) {
     namespace d = zn::log10f_data;
-    std::vector<Hardest> near_boundary(static_cast<std::size_t>(threads)), misrounded(static_cast<std::size_t>(threads));
+    std::vector<Hardest> misrounded(static_cast<std::size_t>(threads));
     std::atomic<std::uint64_t> differ{0}, checked{0}, library_misrounded{0};
     const auto wall = Clock::now();
     run_threads(threads, [&](int t, std::uint32_t start, Buffers&) {
@@ -221,17 +237,6 @@ int hard_cases(int threads) {
             ++local_checked;
             if (bits_of(d::log10f_reference(x)) != bits_of(library)) ++local_differ;
 
-            // How close log(m) in double lies to a midpoint between two floats, in ulps of the float.
-            float e = 0.0f;
-            const double p = d::log_core(d::split_exponent(hx, e));
-            const float rounded = static_cast<float>(p);
-            if (rounded != 0.0f) {
-                const double toward = std::nextafterf(rounded, p > rounded ? INFINITY : -INFINITY);
-                const double ulp = std::fabs(toward - static_cast<double>(rounded));
-                const double from_mid = std::fabs(std::fabs(p - static_cast<double>(rounded)) - ulp / 2) / ulp;
-                near_boundary[static_cast<std::size_t>(t)].offer(-from_mid, hx);
-            }
-
             // The library's error against a more precise log10.
             const long double exact = log10l(static_cast<long double>(x));
             const long double ulp =
@@ -244,23 +249,33 @@ int hard_cases(int threads) {
         checked += local_checked;
         library_misrounded += local_misrounded;
     });
-    for (std::size_t t = 1; t < near_boundary.size(); ++t) {
-        near_boundary[0].merge(near_boundary[t]);
-        misrounded[0].merge(misrounded[t]);
-    }
+    for (std::size_t t = 1; t < misrounded.size(); ++t) misrounded[0].merge(misrounded[t]);
     std::printf("scalar steps vs library: %llu differ of %llu positive normal inputs (%.1f s)\n",
                 static_cast<unsigned long long>(differ.load()), static_cast<unsigned long long>(checked.load()),
                 seconds_since(wall));
     std::printf("library further than 0.5 ulp from log10l: %llu\n",
                 static_cast<unsigned long long>(library_misrounded.load()));
-    auto print = [](const char* title, Hardest& h, const char* unit) {
-        std::sort(h.items.begin(), h.items.end(), [](const Hard& a, const Hard& b) { return a.score > b.score; });
-        std::printf("%s\n", title);
-        for (const Hard& item : h.items) std::printf("    0x%08xu,  // %.3g %s\n", item.bits, std::fabs(item.score), unit);
-    };
-    print("log of the mantissa closest to a float rounding midpoint:", near_boundary[0], "ulp from the midpoint");
-    print("largest library errors:", misrounded[0], "ulp");
+    print_hardest("largest library errors:", misrounded[0], "ulp");
     return differ.load() == 0 ? 0 : 1;
+}
+
+// log(m) depends on the mantissa part m only (in [1, 2) or [0.5, 1)), so the inputs whose
+// log(m) in double lies closest to a midpoint between two floats are found among the 2^24
+// floats with exponent 126 or 127.
+int near_boundary() {
+    namespace d = zn::log10f_data;
+    Hardest nearest;
+    for (std::uint32_t hx = 126u << 23; hx < 128u << 23; ++hx) {
+        float e = 0.0f;
+        const double p = d::log_core(d::split_exponent(hx, e));
+        const float rounded = static_cast<float>(p);
+        if (rounded == 0.0f) continue;
+        const double toward = std::nextafterf(rounded, p > rounded ? INFINITY : -INFINITY);
+        const double ulp = std::fabs(toward - static_cast<double>(rounded));
+        nearest.offer(-std::fabs(std::fabs(p - static_cast<double>(rounded)) - ulp / 2) / ulp, hx);
+    }
+    print_hardest("log of the mantissa closest to a float rounding midpoint:", nearest, "ulp from the midpoint");
+    return 0;
 }
 
 }  // namespace
@@ -272,10 +287,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--threads" && i + 1 < argc) {
             threads = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--bench" || arg == "--hard") {
+        } else if (arg == "--bench" || arg == "--hard" || arg == "--boundary") {
             mode = arg.substr(2);
         } else {
-            std::fprintf(stderr, "usage: %s [--bench | --hard] [--threads N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--bench | --hard | --boundary] [--threads N]\n", argv[0]);
             return 2;
         }
     }
@@ -284,5 +299,6 @@ int main(int argc, char** argv) {
     std::printf("\n");
     if (mode == "bench") return bench();
     if (mode == "hard") return hard_cases(threads);
+    if (mode == "boundary") return near_boundary();
     return exhaustive(threads);
 }

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace zentrova::columns {
 
@@ -31,11 +30,6 @@ struct Strided {
                reinterpret_cast<std::uintptr_t>(data) % alignof(T) == 0;
     }
 };
-
-template <class T>
-Strided<T> strided(const std::vector<T>& column) noexcept {
-    return {reinterpret_cast<const char*>(column.data()), static_cast<std::ptrdiff_t>(sizeof(T)), column.size()};
-}
 
 // Runs body(at) with an accessor for element i: a plain pointer for contiguous
 // aligned memory, so the loops vectorise, or the strided view otherwise.

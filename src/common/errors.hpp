@@ -42,6 +42,8 @@ enum class ErrorCode {
     // A Python exception that is not an Exception (KeyboardInterrupt,
     // SystemExit, ...) is pending and must reach the caller unchanged.
     PassThrough,
+    // A function called from an interpreter other than the one that imported the module.
+    ForeignInterpreter,
     // Internal faults that abandon the call.
     DictChangedSize,
     DictKeysChanged,

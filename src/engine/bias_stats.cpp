@@ -10,7 +10,7 @@
 namespace zentrova::engine {
 namespace {
 
-constexpr std::size_t block = 2048;
+constexpr std::size_t block = label_block_rows;
 
 // Adds how often each code occurs; four tables break the dependency between
 // neighbouring rows of the same code.
@@ -28,6 +28,65 @@ void count_codes(const std::uint8_t* codes, std::size_t n, std::array<std::uint6
     for (std::size_t b = 0; b < Bins; ++b)
         counts[b] += std::uint64_t{tables[0][b]} + tables[1][b] + tables[2][b] + tables[3][b];
 }
+
+// Two labelled columns need only the counts of their rule bits and of the
+// pairs of those bits: eight sums that vectorise, where a histogram would not.
+// The sums fix the sixteen code counts, since a row equal to its label is at
+// least the label (code bits of a column are 00, 10 or 11).
+class PairCounter {
+public:
+    void add(const std::uint8_t* facet, const std::uint8_t* truth, std::size_t n) {
+        // Byte-wide sums over at most 255 rows cannot wrap, and add 16 rows an
+        // instruction.
+        for (std::size_t start = 0; start < n; start += 255) {
+            const std::size_t end = std::min(n, start + 255);
+            std::uint8_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0, s6 = 0, s7 = 0;
+            for (std::size_t k = start; k < end; ++k) {
+                const std::uint8_t f = facet[k], t = truth[k];
+                const auto fe = static_cast<std::uint8_t>(f & 1), fg = static_cast<std::uint8_t>(f >> 1);
+                const auto te = static_cast<std::uint8_t>(t & 1), tg = static_cast<std::uint8_t>(t >> 1);
+                s0 = static_cast<std::uint8_t>(s0 + fe);
+                s1 = static_cast<std::uint8_t>(s1 + fg);
+                s2 = static_cast<std::uint8_t>(s2 + te);
+                s3 = static_cast<std::uint8_t>(s3 + tg);
+                s4 = static_cast<std::uint8_t>(s4 + (fe & te));
+                s5 = static_cast<std::uint8_t>(s5 + (fe & tg));
+                s6 = static_cast<std::uint8_t>(s6 + (fg & te));
+                s7 = static_cast<std::uint8_t>(s7 + (fg & tg));
+            }
+            sums_[0] += s0;
+            sums_[1] += s1;
+            sums_[2] += s2;
+            sums_[3] += s3;
+            sums_[4] += s4;
+            sums_[5] += s5;
+            sums_[6] += s6;
+            sums_[7] += s7;
+        }
+        rows_ += n;
+    }
+
+    // Adds the code counts the sums stand for.
+    void settle(std::array<std::uint64_t, 16>& counts) const {
+        const auto [fe, fg, te, tg, fe_te, fe_tg, fg_te, fg_tg] = sums_;
+        constexpr std::size_t none = 0, at_least = 2, equal = 3;  // a column's bits
+        auto at = [&](std::size_t facet, std::size_t truth) -> std::uint64_t& { return counts[facet | truth << 2]; };
+        const std::uint64_t only_ge_both = fg_tg - fe_tg - fg_te + fe_te;
+        at(equal, equal) += fe_te;
+        at(equal, at_least) += fe_tg - fe_te;
+        at(at_least, equal) += fg_te - fe_te;
+        at(at_least, at_least) += only_ge_both;
+        at(none, equal) += te - fg_te;
+        at(none, at_least) += (tg - te) - (fg_tg - fg_te);
+        at(equal, none) += fe - fe_tg;
+        at(at_least, none) += (fg - fe) - (fg_tg - fe_tg);
+        at(none, none) += rows_ - fg - tg + fg_tg;
+    }
+
+private:
+    std::array<std::uint64_t, 8> sums_{};
+    std::uint64_t rows_ = 0;
+};
 
 void write_label(Writer& out, const LabelValue& label) {
     out.u8(static_cast<std::uint8_t>(label.tag));
@@ -90,17 +149,24 @@ void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, C
     columns::InterruptPoller poller;
     std::array<std::uint8_t, block> bits[Columns];
     std::array<std::uint8_t, block> codes;
+    PairCounter pairs;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
         for (std::size_t c = 0; c < Columns; ++c) label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
-        for (std::size_t k = 0; k < count; ++k) {
-            std::uint8_t code = bits[0][k];
-            for (std::size_t c = 1; c < Columns; ++c) code = static_cast<std::uint8_t>(code | (bits[c][k] << (2 * c)));
-            codes[k] = code;
+        if constexpr (Columns == 2) {
+            pairs.add(bits[0].data(), bits[1].data(), count);
+        } else {
+            for (std::size_t k = 0; k < count; ++k) {
+                std::uint8_t code = bits[0][k];
+                for (std::size_t c = 1; c < Columns; ++c)
+                    code = static_cast<std::uint8_t>(code | (bits[c][k] << (2 * c)));
+                codes[k] = code;
+            }
+            count_codes<bins>(codes.data(), count, counts_);
         }
-        count_codes<bins>(codes.data(), count, counts_);
     }
+    if constexpr (Columns == 2) pairs.settle(counts_);
     for (std::size_t c = 0; c < Columns; ++c) {
         const std::size_t size = input_size(*batch[c]);
         for (std::size_t start = rows; start < size; start += block) {

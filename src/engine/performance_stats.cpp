@@ -34,16 +34,17 @@ void convert_values(const PerfInput& column, std::size_t start, std::size_t coun
 void convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     if (column.stride == static_cast<std::ptrdiff_t>(sizeof(std::int64_t))) {
         const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
-        constexpr std::int64_t limit = std::int64_t{1} << 51;
+        // Wrapping (unsigned) additions: a value out of range only sets `outside`.
+        constexpr std::uint64_t limit = std::uint64_t{1} << 51;
         constexpr double magic = 6755399441055744.0;  // 2^52 + 2^51
-        std::int64_t magic_bits;
+        std::uint64_t magic_bits;
         std::memcpy(&magic_bits, &magic, sizeof magic);
         std::uint64_t outside = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            std::int64_t value;
+            std::uint64_t value;
             std::memcpy(&value, base + k * sizeof value, sizeof value);
-            outside |= static_cast<std::uint64_t>(value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
-            const std::int64_t shifted = value + magic_bits;
+            outside |= (value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
+            const std::uint64_t shifted = value + magic_bits;
             double widened;
             std::memcpy(&widened, &shifted, sizeof widened);
             out[k] = static_cast<float>(widened - magic);
@@ -198,8 +199,9 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 
 void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
     std::array<float, block> labels, argument, logarithm;
+    const float threshold = threshold_;
     for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
-        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold_ ? 1.0f : 0.0f;
+        for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold ? 1.0f : 0.0f;
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
         // for 1; the other product is +0 by definition. Chosen without a branch.

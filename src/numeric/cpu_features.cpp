@@ -7,7 +7,7 @@ namespace {
 
 CpuFeatures read_features() noexcept {
     CpuFeatures f;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(ZENTROVA_X86_SIMD)
     __builtin_cpu_init();
     // __builtin_cpu_supports also checks that the OS saves the wide registers.
     f.sse2 = __builtin_cpu_supports("sse2") != 0;

@@ -6,6 +6,12 @@
 
 #include <vector>
 
+// The x86-64 vector paths are built with GCC or Clang on x86-64, unless ZENTROVA_NO_X86_SIMD is
+// defined (a scalar-only build, also a way to try the non-x86 code on x86).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ZENTROVA_NO_X86_SIMD)
+#define ZENTROVA_X86_SIMD 1
+#endif
+
 namespace zentrova::numeric {
 
 // Ordered from narrowest to widest. SSE2 is the 4-lane path every x86-64 CPU can run.

@@ -2,12 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace zentrova::numeric {
 namespace {
@@ -174,7 +169,7 @@ double special_double(ExactSum::Special s) noexcept {
     }
 }
 
-// Terms per bulk chunk: each float group of a chunk takes fewer than 2^22 terms.
+// Terms per bulk chunk: a group's sum over a chunk stays below 2^21 * 2^31 units.
 constexpr std::size_t kChunk = std::size_t{1} << 21;
 constexpr std::size_t kLanes = 8;
 // Slot of a float in the bulk path: its sign and the top five bits of its
@@ -230,16 +225,14 @@ void ExactSum::add(const float* x, std::size_t n) noexcept {
         for (std::size_t i = 0; i < n; ++i) add(x[i]);
         return;
     }
-    static_assert(kChunk + 8 < kSettleAt);
     while (n > 0) {
         const std::size_t m = std::min(n, kChunk);
         ChunkSums sums;
         sum_chunk(x, m, sums);
-        // The chunk's sums stand for up to m parts of each group.
-        if (pending_ + m >= kSettleAt) settle();
-        for (std::size_t j = 0; j < 32; ++j) bank_[kFirstFloatGroup + j] += sums.positive[j] + sums.negative[j];
+        // Each group's chunk sum is below m * 2^31 <= 2^52 units, as is the
+        // difference of its positive and negative halves.
+        for (std::size_t j = 0; j < 32; ++j) add_to_group(kFirstFloatGroup + j, sums.positive[j] + sums.negative[j]);
         bank_[kSpecialSlot] += sums.special;
-        pending_ += static_cast<std::uint32_t>(m);
         x += m;
         n -= m;
     }
@@ -253,8 +246,8 @@ void ExactSum::add_wide_part(double d) noexcept {
     const double high = std::bit_cast<double>(bits & ~((std::uint64_t{1} << 29) - 1));
     const double low = d - high;
     const int exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
-    bank_[detail::group_of(exponent)] += high;
-    bank_[detail::group_of(exponent - 24)] += low;
+    add_to_group(detail::group_of(exponent), high);
+    add_to_group(detail::group_of(exponent - 24), low);
 }
 
 void ExactSum::add_square(float t) noexcept {
@@ -264,8 +257,6 @@ void ExactSum::add_square(float t) noexcept {
     }
     const double d = static_cast<double>(t);
     add_wide_part(d * d);  // exact: 48 significant bits at most, far inside double range
-    pending_ += 2;
-    if (pending_ >= kSettleAt) settle();
 }
 
 void ExactSum::add_multiple(float x, std::uint64_t count) noexcept {
@@ -279,27 +270,22 @@ void ExactSum::add_multiple(float x, std::uint64_t count) noexcept {
     double scale = 1.0;
     for (int piece = 0; piece < 3; ++piece, count >>= 24, scale *= 16777216.0) {
         const auto c = static_cast<std::uint32_t>(count & 0xFFFFFFu);
-        if (c != 0) {
-            add_wide_part(v * static_cast<double>(c) * scale);
-            pending_ += 2;
-        }
+        if (c != 0) add_wide_part(v * static_cast<double>(c) * scale);
     }
-    if (pending_ >= kSettleAt) settle();
 }
 
-void ExactSum::settle() noexcept {
-    for (std::size_t g = 0; g < kGroups; ++g) {
-        if (bank_[g] != 0.0) add_double(fixed_, bank_[g], kUnitExponent);
-        bank_[g] = 0.0;
-    }
-    pending_ = 0;
+void ExactSum::settle(std::size_t g) noexcept {
+    add_double(fixed_, bank_[g], kUnitExponent);
+    bank_[g] = 0.0;
 }
 
 void ExactSum::merge(const ExactSum& other) noexcept {
-    if (pending_ + other.pending_ >= kSettleAt) settle();
-    for (std::size_t g = 0; g <= kGroups; ++g) bank_[g] += other.bank_[g];
-    pending_ += other.pending_;
+    // The fixed part first: merging a sum into itself must not count a group
+    // settled below twice.
     add_limbs(fixed_, other.fixed_);
+    // Both groups are below 2^52 units, so each sum is exact.
+    for (std::size_t g = 0; g < kGroups; ++g) add_to_group(g, other.bank_[g]);
+    bank_[kSpecialSlot] += other.bank_[kSpecialSlot];
 }
 
 ExactSum::Fixed ExactSum::fixed_point() const noexcept {

@@ -2,18 +2,21 @@
 //
 // Every finite term is split into parts of at most 24 significant bits. Parts
 // whose leading bit lies in the same group of eight binades are added in one
-// double: such a part is a multiple of 2^(g-23) below 2^(g+8) (g the group's
-// lowest exponent), so 2^22 of them sum to below 2^53 units and every double
-// addition is exact. Before any group could take more, the groups are settled
-// into a two's complement fixed-point integer with 2^-320 as its unit. Infinite
-// and NaN terms go to one extra double whose IEEE addition already gives the
-// wanted rule (NaN sticks, +inf with -inf is NaN).
+// double: each is a multiple of the group's unit u = 2^(g-23) (g the group's
+// lowest exponent) and below 2^31 u. A group's double is kept below 2^52 u and
+// only such values are added to it, so every sum stays below 2^53 u and is
+// exact; a group that reaches 2^52 u is moved into a two's complement
+// fixed-point integer with 2^-320 as its unit. Infinite and NaN terms go to one
+// extra double whose IEEE addition already gives the wanted rule (NaN sticks,
+// +inf with -inf is NaN).
 #pragma once
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -41,6 +44,19 @@ constexpr std::array<std::uint8_t, 256> make_float_groups() noexcept {
 
 // Group of a float by its biased exponent field.
 inline constexpr std::array<std::uint8_t, 256> kFloatGroup = make_float_groups();
+
+// 2^52 units of each group, where it is settled; NaN for the special slot,
+// which is never settled (no comparison with NaN holds).
+constexpr std::array<double, kGroups + 1> make_group_limits() noexcept {
+    std::array<double, kGroups + 1> limits{};
+    for (std::size_t g = 0; g < kGroups; ++g) {
+        const int exponent = kLowestExponent + 8 * static_cast<int>(g) - 23 + 52;
+        limits[g] = std::bit_cast<double>(static_cast<std::uint64_t>(exponent + 1023) << 52);
+    }
+    limits[kGroups] = std::numeric_limits<double>::quiet_NaN();
+    return limits;
+}
+inline constexpr std::array<double, kGroups + 1> kGroupLimit = make_group_limits();
 }  // namespace detail
 
 class ExactSum {
@@ -52,10 +68,8 @@ public:
 
     // Adds x exactly.
     void add(float x) noexcept {
-        const unsigned exponent = (std::bit_cast<std::uint32_t>(x) >> 23) & 0xFFu;
-        bank_[kFloatGroup[exponent]] += static_cast<double>(x);
-        if (++pending_ >= kSettleAt) [[unlikely]]
-            settle();
+        const std::size_t g = detail::kFloatGroup[(std::bit_cast<std::uint32_t>(x) >> 23) & 0xFFu];
+        add_to_group(g, static_cast<double>(x));
     }
     // Adds n terms exactly; the result equals n single adds.
     void add(const float* x, std::size_t n) noexcept;
@@ -92,10 +106,6 @@ public:
 private:
     static constexpr std::size_t kGroups = detail::kGroups;
     static constexpr std::size_t kSpecialSlot = kGroups;
-    static constexpr std::uint32_t kMaxPending = std::uint32_t{1} << 22;
-    // Every method adds at most 6 parts before checking.
-    static constexpr std::uint32_t kSettleAt = kMaxPending - 8;
-    static constexpr auto& kFloatGroup = detail::kFloatGroup;
     // Floats whose exponent fields share their top five bits j form group j + kFirstFloatGroup.
     static constexpr std::size_t kFirstFloatGroup = detail::group_of(-126);
     static_assert(detail::group_of(-127) == kFirstFloatGroup && detail::group_of(-119) == kFirstFloatGroup + 1);
@@ -103,11 +113,17 @@ private:
 
     // Adds a double that is exactly an integer below 2^48 times a power of two.
     void add_wide_part(double d) noexcept;
-    void settle() noexcept;
+    // Adds a part (or a sum of parts) below 2^52 units of group g.
+    void add_to_group(std::size_t g, double v) noexcept {
+        const double s = bank_[g] + v;
+        bank_[g] = s;
+        if (std::fabs(s) >= detail::kGroupLimit[g]) [[unlikely]]
+            settle(g);
+    }
+    void settle(std::size_t g) noexcept;
 
     std::array<double, kGroups + 1> bank_{};
     Fixed fixed_{};
-    std::uint32_t pending_ = 0;
 };
 
 // The exact real value of sum_i (t_i - mean)^2 rounded once to float32, from the

@@ -20,15 +20,21 @@ void log10f_library(const float* in, float* out, std::size_t n) noexcept {
 
 namespace {
 
-// Inputs on which this algorithm's result lies closest to a float rounding boundary, or on
-// which the library is furthest from the correctly rounded value: where another library (or
-// another version) is most likely to differ. Found by tools/log10f_exhaustive.cpp --hard.
+// Where another library (or another version) is most likely to differ from this algorithm.
 constexpr std::uint32_t kHardCases[] = {
-    0x3f7b74ebu,  // the library's largest error, 2.06 ulp
+    // log of the mantissa in double closest to a midpoint between two floats (within 2.2e-7
+    // ulp): tools/log10f_exhaustive.cpp --boundary
+    0x3fa1a0a3u, 0x3f2c2001u, 0x3f90489eu, 0x3f7ffff4u, 0x3f633985u, 0x3f9aba11u,
+    0x3f5b7156u, 0x3fe002ffu, 0x3f149ee7u, 0x3fb0f6d9u, 0x3f09b264u, 0x3f7ffffeu,
+    // the same mantissas at other exponents
+    0x4521a0a3u, 0x00a1a0a3u, 0x7ea1a0a3u, 0x1e2c2001u,
+    // the library's largest errors, 2.01 to 2.06 ulp: tools/log10f_exhaustive.cpp --hard
+    0x3f7b74ebu, 0x3f7b884cu, 0x3f7b719bu, 0x3f824b24u, 0x3f7b74abu, 0x3f7b8429u,
+    0x3f825015u, 0x3f7bab9fu, 0x3f7b9b38u, 0x3f7bb90du, 0x3f7b8d55u, 0x3f8243efu,
 };
 
 Log10fKernel kernel_of(KernelPath path) noexcept {
-#if defined(__x86_64__)
+#if defined(ZENTROVA_X86_SIMD)
     switch (path) {
         case KernelPath::SSE2: return detail::log10f_sse2;
         case KernelPath::AVX2: return detail::log10f_avx2;

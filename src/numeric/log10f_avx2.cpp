@@ -1,6 +1,8 @@
 // The 8-lane AVX2 path (table lookups by gather). Compiled for AVX2 through function
 // attributes only, so the rest of the build keeps its baseline; chosen at run time.
-#if defined(__x86_64__)
+#include "numeric/cpu_features.hpp"
+
+#if defined(ZENTROVA_X86_SIMD)
 
 #include <immintrin.h>
 

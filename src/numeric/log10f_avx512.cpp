@@ -1,7 +1,9 @@
 // The 16-lane AVX-512 path: the two halves of the 16-entry tables sit in two registers and a
 // two-source permute does the lookup. Needs AVX-512F only; compiled through function
 // attributes and chosen at run time.
-#if defined(__x86_64__)
+#include "numeric/cpu_features.hpp"
+
+#if defined(ZENTROVA_X86_SIMD)
 
 #include <immintrin.h>
 

@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "numeric/cpu_features.hpp"
+
 namespace zentrova::numeric::detail {
 
 void log10f_library(const float* in, float* out, std::size_t n) noexcept;
-#if defined(__x86_64__)
+#if defined(ZENTROVA_X86_SIMD)
 void log10f_sse2(const float* in, float* out, std::size_t n) noexcept;
 void log10f_avx2(const float* in, float* out, std::size_t n) noexcept;
 void log10f_avx512(const float* in, float* out, std::size_t n) noexcept;

@@ -1,6 +1,8 @@
 // The 4-lane path: SSE2 only, so every x86-64 CPU runs it. The double-precision core works
 // on two lanes at a time.
-#if defined(__x86_64__)
+#include "numeric/cpu_features.hpp"
+
+#if defined(ZENTROVA_X86_SIMD)
 
 #include <emmintrin.h>
 

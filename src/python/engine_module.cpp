@@ -13,6 +13,7 @@
 #include "python/binding.hpp"
 #include "python/engine_calls.hpp"
 #include "python/error_map.hpp"
+#include "python/interpreter.hpp"
 #include "python/values.hpp"
 
 namespace zentrova::python {
@@ -182,6 +183,7 @@ PyObject* new_object(typename Family::Core core) {
 template <class Family>
 PyObject* stats_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         // The constructor binds like the raw functions: positional then keyword.
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         std::vector<PyObject*> values(args ? &PyTuple_GET_ITEM(args, 0) : nullptr,
@@ -228,6 +230,7 @@ void stats_dealloc(PyObject* self) {
 template <class Family>
 PyObject* stats_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         std::optional<Arguments> bound = bind(Family::update_declaration, args, nargs, kwnames);
         if (!bound) return nullptr;
         StatsObject<Family>* stats = as_stats<Family>(self);
@@ -248,6 +251,7 @@ typename Family::Core snapshot(PyObject* self) {
 template <class Family>
 PyObject* stats_merge(PyObject* self, PyObject* other) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         if (Py_TYPE(other) != type_of<Family>()) {
             PyTypeObject* other_type = Py_TYPE(other);
             const bool statistics = other_type == type_of<DataBias>() || other_type == type_of<ModelBias>() ||
@@ -269,6 +273,7 @@ PyObject* stats_merge(PyObject* self, PyObject* other) {
 template <class Family>
 PyObject* stats_metrics(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         return metric_dict(Family::metrics(snapshot<Family>(self)));
     });
 }
@@ -276,6 +281,7 @@ PyObject* stats_metrics(PyObject* self, PyObject*) {
 template <class Family>
 PyObject* stats_to_bytes(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         const std::string bytes = Family::encode(snapshot<Family>(self));
         return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
     });
@@ -284,6 +290,7 @@ PyObject* stats_to_bytes(PyObject* self, PyObject*) {
 template <class Family>
 PyObject* stats_from_bytes(PyObject*, PyObject* data) {
     return guarded([&]() -> PyObject* {
+        if (!in_owner_interpreter()) return nullptr;
         Py_buffer view;
         if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
         typename Family::Core core;
@@ -402,7 +409,16 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
+PyObject* module_object = nullptr;
+
+// Created once per process; a second import gets the same module (and so the
+// same classes, which merge checks by identity).
 PyObject* initialise() {
+    if (!claim_interpreter()) return nullptr;
+    if (module_object != nullptr) {
+        Py_INCREF(module_object);
+        return module_object;
+    }
     py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
     columns::set_interrupt_check(&signal_pending);
@@ -410,6 +426,8 @@ PyObject* initialise() {
         !add_type<Classification>(module.get()) || !add_type<Logistic>(module.get()) ||
         !add_type<Regression>(module.get()))
         return nullptr;
+    Py_INCREF(module.get());
+    module_object = module.get();
     return module.release();
 }
 

@@ -7,7 +7,7 @@
 namespace zentrova::python {
 namespace {
 
-enum class Raised { TypeError, ValueError, Panic, Pending };
+enum class Raised { TypeError, ValueError, ImportError, Panic, Pending };
 
 // An error's exception class and text: the text, then the error's detail.
 struct Mapping {
@@ -48,6 +48,9 @@ constexpr std::array mappings = {
     Mapping{ErrorCode::StatisticsDiffer, Raised::ValueError, ""},
     Mapping{ErrorCode::StatisticsEncoding, Raised::ValueError, "not an intact encoding of "},
     Mapping{ErrorCode::PassThrough, Raised::Pending, ""},
+    Mapping{ErrorCode::ForeignInterpreter, Raised::ImportError,
+            "_zentrova does not support sub-interpreters: it can only be imported by the interpreter that imported "
+            "it first"},
     Mapping{ErrorCode::DictChangedSize, Raised::Panic, "dictionary changed size during iteration"},
     Mapping{ErrorCode::DictKeysChanged, Raised::Panic, "dictionary keys changed during iteration"},
     Mapping{ErrorCode::NumpyUnavailable, Raised::Panic, "Failed to access NumPy array API capsule: "},
@@ -87,6 +90,7 @@ PyObject* raise(const Error& error) {
     switch (mapping.raised) {
         case Raised::TypeError: set_error(PyExc_TypeError, message); break;
         case Raised::ValueError: set_error(PyExc_ValueError, message); break;
+        case Raised::ImportError: set_error(PyExc_ImportError, message); break;
         case Raised::Pending: break;
         case Raised::Panic: {
             PyErr_Clear();

@@ -2,7 +2,6 @@
 // functions. Each function binds its arguments by its declaration, ingests
 // its arrays into plain columns and hands them to the native core.
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +11,7 @@
 #include "python/binding.hpp"
 #include "python/engine_calls.hpp"
 #include "python/error_map.hpp"
+#include "python/interpreter.hpp"
 #include "python/values.hpp"
 
 namespace zentrova::python {
@@ -136,24 +136,6 @@ PyObject* model_performance_runtime_entry_partial_impl(Arguments& a) {
     return performance_check(a, a.texts("evaluation_metrics"));
 }
 
-// ---- interpreter ownership -----------------------------------------------
-
-constexpr const char* sub_interpreter_text =
-    "_zentrova does not support sub-interpreters: it can only be imported by the interpreter that imported it "
-    "first";
-
-std::atomic<std::int64_t> owner_interpreter{-1};
-
-// CPython copies a module like this one into another interpreter without
-// running its initialisation, so every call checks where it runs.
-bool in_owner_interpreter() {
-    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (interpreter == -1 && PyErr_Occurred()) return false;
-    if (interpreter == owner_interpreter.load(std::memory_order_acquire)) return true;
-    PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
-    return false;
-}
-
 // ---- exported functions --------------------------------------------------
 
 template <const Declaration& declaration, PyObject* (*body)(Arguments&)>
@@ -228,13 +210,7 @@ bool add_functions(PyObject* module) {
 }
 
 PyObject* initialise() {
-    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (interpreter == -1 && PyErr_Occurred()) return nullptr;
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
-        PyErr_SetString(PyExc_ImportError, sub_interpreter_text);
-        return nullptr;
-    }
+    if (!claim_interpreter()) return nullptr;
     if (module_object != nullptr) {
         Py_INCREF(module_object);
         return module_object;

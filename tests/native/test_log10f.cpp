@@ -141,7 +141,7 @@ void test_paths_and_features_agree() {
     const zn::CpuFeatures& f = zn::cpu_features();
     CHECK(zn::path_supported(zn::KernelPath::AVX2) == f.avx2);
     CHECK(zn::path_supported(zn::KernelPath::AVX512) == f.avx512f);
-#if defined(__x86_64__)
+#if defined(ZENTROVA_X86_SIMD)
     CHECK(f.sse2 && zn::path_supported(zn::KernelPath::SSE2));
 #else
     CHECK(paths.size() == 1);
