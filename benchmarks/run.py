@@ -16,16 +16,24 @@ For each of the five array functions, on realistic columns, it measures:
   subprocess per case (the module allocates with C++ new/malloc, which
   tracemalloc cannot see).
 
-It also times the six drift checks per call against the bare cost of calling a
-C function with two dicts.
+With --before PYTHON it also times every row under another interpreter whose
+`_zentrova` is an earlier build, in a child process on the same seeded data,
+alternating with the current build call by call.
 
-Usage: python3 benchmarks/run.py [--rows N] [--repeat K] [--quick]
+It also times two Python threads calling a function on separate arrays against
+one thread making both calls in turn; the statistics objects of the `zentrova`
+package fed in batches and merged against one call on all rows (their metrics
+must be bit-identical); and the six drift checks per call against the bare cost
+of calling a C function with two dicts.
+
+Usage: python3 benchmarks/run.py [--rows N] [--repeat K] [--quick] [--before PYTHON]
 """
 
 from __future__ import annotations
 
 import argparse
 import gc
+import hashlib
 import importlib.metadata
 import json
 import operator
@@ -34,8 +42,10 @@ import platform
 import resource
 import shlex
 import statistics
+import struct
 import subprocess
 import sys
+import threading
 import time
 from dataclasses import dataclass
 from typing import Callable
@@ -197,15 +207,25 @@ def np_text_equal(col: np.ndarray, label: str) -> np.ndarray:
     return out
 
 
-def np_label(col: np.ndarray, label) -> np.ndarray:
-    """The module's labelling: equality for text and two-valued columns, >= otherwise."""
+def np_label(col: np.ndarray, label, equal: bool | None = None) -> np.ndarray:
+    """The module's labelling: equality for text and two-valued columns, >= otherwise.
+
+    `equal` is the rule of a numeric column when the caller already knows it
+    (True: equality, False: >=); None decides it from the column.
+    """
     if col.dtype.kind == "U":
         return np_text_equal(col, label)
     if col.dtype.kind == "i" and isinstance(label, float):
         label = int(label)  # truncation toward zero
-    if np_two_distinct(col):
-        return col == label
-    return col >= label
+    if equal is None:
+        equal = np_two_distinct(col)
+    return col == label if equal else col >= label
+
+
+def label_rules(*cols: np.ndarray) -> tuple:
+    """The rule the module picks for each column (None for text, which is always equality),
+    decided once by the caller, outside any timing."""
+    return tuple(None if col.dtype.kind == "U" else np_two_distinct(col) for col in cols)
 
 
 def _pre_training_metrics(n_f: int, n_r: int, pos_f: int, pos_r: int) -> dict[str, float]:
@@ -230,9 +250,10 @@ def _pre_training_metrics(n_f: int, n_r: int, pos_f: int, pos_r: int) -> dict[st
     }
 
 
-def np_data_bias(facet, gt, facet_label, gt_label):
-    g = np_label(gt, gt_label)
-    f = np_label(facet, facet_label)
+def np_data_bias(facet, gt, facet_label, gt_label, rules=(None, None)):
+    """`rules`: the caller's labelling rule of (facet, gt); the default decides them here."""
+    g = np_label(gt, gt_label, rules[1])
+    f = np_label(facet, facet_label, rules[0])
     n_f = np.count_nonzero(f)
     n_r = len(f) - n_f
     if n_f == 0 or n_r == 0:
@@ -365,7 +386,7 @@ def np_logistic(y_pred, y_true, threshold=0.5):
         acc = F32(np.dot(t, log_p)) + F32(p.sum())
         loss = acc * -(F32(1) / F32(n))
         result = _classification_metrics(n, tp, tn, correct, y_true.sum(), cnt(labels))
-    result["LogLoss"] = F32(0) if np.isnan(loss) else loss
+    result["LogLoss"] = loss  # NaN stays NaN, as in the module
     return result
 
 
@@ -473,18 +494,33 @@ def _cases() -> list[Case]:
 
 # --------------------------------------------------------------------- timing
 
+def timed_call(fn: Callable, args: tuple) -> float:
+    """Wall time of one call of fn(*args), after a collection so none falls inside it."""
+    gc.collect()
+    start = time.perf_counter()
+    fn(*args)
+    return time.perf_counter() - start
+
+
 def median_time(fn: Callable, args: tuple, repeat: int, warm_up: bool = True) -> float:
     """Median wall time of fn(*args); an untimed first call brings the allocator to the state
     that repeated calls of the same size keep (the first call would otherwise pay for it)."""
     if warm_up:
         fn(*args)
-    times = []
+    return statistics.median(timed_call(fn, args) for _ in range(repeat))
+
+
+def alternate(timers: list[Callable[[], float]], repeat: int) -> list[float]:
+    """Median of each timer (a callable that runs once and returns its seconds), the timers
+    taking turns run by run, so that a change of load on the machine falls on all of them
+    alike. Each is first run once untimed, as in median_time."""
+    for timer in timers:
+        timer()
+    samples: list[list[float]] = [[] for _ in timers]
     for _ in range(repeat):
-        gc.collect()
-        start = time.perf_counter()
-        fn(*args)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for times, timer in zip(samples, timers):
+            times.append(timer())
+    return [statistics.median(times) for times in samples]
 
 
 def results_agree(ours: dict, theirs: dict, rtol: float = 2e-3) -> list[str]:
@@ -497,6 +533,142 @@ def results_agree(ours: dict, theirs: dict, rtol: float = 2e-3) -> list[str]:
         if not np.isclose(a, b, rtol=rtol, atol=1e-6):
             bad.append(key)
     return bad
+
+
+def float_bits(result: dict) -> dict[str, bytes]:
+    """Each metric as the bytes of its double, so NaNs and signed zeros compare exactly."""
+    return {key: struct.pack("<d", float(value)) for key, value in result.items()}
+
+
+def loud_error(lines: list[str]) -> None:
+    banner = "!" * 100
+    text = "\n".join([banner, *("ERROR: " + line for line in lines), banner])
+    print(text, flush=True)
+    print(text, file=sys.stderr, flush=True)
+
+
+# ------------------------------------------------------------- earlier build
+
+def columns_digest(cols: dict[str, np.ndarray]) -> str:
+    """Fingerprint of the generated columns: both interpreters must time the same data."""
+    digest = hashlib.sha256()
+    for name in sorted(cols):
+        digest.update(name.encode())
+        digest.update(np.ascontiguousarray(cols[name]).view(np.uint8))
+    return digest.hexdigest()
+
+
+def before_child(rows: int) -> None:
+    """Runs under the --before interpreter: builds the same columns, then serves one request
+    per line on stdin ({"op": "warm" | "time", "case": index}) with one JSON line on stdout."""
+    cases = _cases()
+    cols = make_columns(list(COLUMN_DEPENDENCIES), rows)
+    print(json.dumps({"digest": columns_digest(cols), "module": zv.__file__, "numpy": np.__version__,
+                      "python": platform.python_version()}), flush=True)
+    for line in sys.stdin:
+        request = json.loads(line)
+        case = cases[request["case"]]
+        arrays = tuple(cols[name] for name in case.arrays)
+        if request["op"] == "warm":
+            prefix = case.module(*(a[:CHECK_ROWS] for a in arrays), *case.labels)
+            reply = {"prefix": {key: float(value) for key, value in prefix.items()}}
+        else:
+            reply = {"seconds": timed_call(case.module, arrays + case.labels)}
+        print(json.dumps(reply), flush=True)
+
+
+class BeforeBuild:
+    """The child process that times calls under the other interpreter."""
+
+    def __init__(self, python: str, rows: int):
+        self.python = python
+        try:
+            self.proc = subprocess.Popen(
+                [python, os.path.abspath(__file__), "--before-child", "--rows", str(rows)],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        except OSError as exc:
+            sys.exit(f"--before {python}: cannot start it ({exc})")
+        self.info: dict | None = None
+
+    def _reply(self) -> dict:
+        line = self.proc.stdout.readline()
+        if not line:
+            self.close()
+            sys.exit(f"--before {self.python}: the child process stopped (exit code {self.proc.returncode})")
+        return json.loads(line)
+
+    def ready(self) -> dict:
+        """Waits until the child has built its columns; returns what it reported."""
+        if self.info is None:
+            self.info = self._reply()
+        return self.info
+
+    def request(self, op: str, case_index: int) -> dict:
+        self.proc.stdin.write(json.dumps({"op": op, "case": case_index}) + "\n")
+        self.proc.stdin.flush()
+        return self._reply()
+
+    def timer(self, case_index: int) -> Callable[[], float]:
+        return lambda: self.request("time", case_index)["seconds"]
+
+    def close(self) -> None:
+        if self.proc.stdin and not self.proc.stdin.closed:
+            self.proc.stdin.close()
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+# --------------------------------------------------------------------- threads
+
+def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str], what: str):
+    """Timers of both calls made in turn by this thread, and of the two calls made at once by
+    two new threads; every threaded result must be bit-identical to the one made in turn."""
+    expected = [float_bits(fn(*first)), float_bits(fn(*second))]
+
+    def in_turn() -> float:
+        return timed_call(lambda: (fn(*first), fn(*second)), ())
+
+    def two_threads() -> float:
+        results: list = [None, None]
+        errors: list = []
+
+        def work(slot: int, args: tuple) -> None:
+            try:
+                results[slot] = float_bits(fn(*args))
+            except BaseException as exc:  # noqa: BLE001 - reported below
+                errors.append(repr(exc))
+
+        threads = [threading.Thread(target=work, args=(slot, args)) for slot, args in enumerate((first, second))]
+        gc.collect()
+        start = time.perf_counter()
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        elapsed = time.perf_counter() - start
+        if errors or results != expected:
+            failures.append(f"{what}: two threads gave {errors or 'other metrics'} than the calls in turn")
+        return elapsed
+
+    return [in_turn, two_threads]
+
+
+# ------------------------------------------------------------ statistics objects
+
+STATS_BATCHES = 10
+
+
+def stats_in_batches(cls, arrays: tuple, batches: int = STATS_BATCHES) -> dict:
+    """One statistics object per batch of consecutive rows, merged in turn, then its metrics."""
+    merged = None
+    for batch in zip(*(np.array_split(a, batches) for a in arrays)):
+        part = cls()
+        part.update(*batch)
+        merged = part if merged is None else merged.merge(part)
+    return merged.metrics()
 
 
 # --------------------------------------------------------------------- memory
@@ -641,80 +813,83 @@ def fmt_ratio(x: float | None) -> str:
     return f"{x:.1f}x" if x < 100 else f"{x:.0f}x"
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--rows", type=int, default=None, help="rows per column (default 10_000_000)")
-    parser.add_argument("--repeat", type=int, default=None, help="timed runs per measurement, median reported (default 5)")
-    parser.add_argument("--quick", action="store_true", help="1_000_000 rows, 3 repeats")
-    parser.add_argument("--sklearn-repeat", type=int, default=None,
-                        help="timed runs of the scikit-learn calls (default: min(repeat, 3); they take seconds each)")
-    parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
-    args = parser.parse_args()
-    rows = args.rows if args.rows is not None else (1_000_000 if args.quick else 10_000_000)
-    repeat = args.repeat if args.repeat is not None else (3 if args.quick else 5)
-    if args.memory_child is not None:
-        memory_child(args.memory_child, rows)
-        return
-    sk_repeat = args.sklearn_repeat if args.sklearn_repeat is not None else min(repeat, 3)
-    iter_rows = max(rows // ITERATION_FRACTION, 1000)
-    started = time.perf_counter()
-    cases = _cases()
-
-    print("_zentrova benchmark")
-    for line in machine_lines():
-        print(line)
-    print(f"rows    : {rows:,} per column; {repeat} timed runs per measurement (median); "
-          f"scikit-learn {sk_repeat} runs; iteration path on {iter_rows:,} rows, scaled per row")
-    print(flush=True)
-
-    print(f"measuring memory in {len(cases)} fresh processes ...", file=sys.stderr, flush=True)
-    memory = [measure_memory(i, rows) for i in range(len(cases))]
-
+def array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before: BeforeBuild | None) -> None:
     try:
         import sklearn.metrics  # noqa: F401  (imported once, outside the timings)
         have_sklearn = True
     except ImportError:
         have_sklearn = False
 
-    cols = make_columns(list(COLUMN_DEPENDENCIES), rows)
+    if before is not None:
+        info = before.ready()
+        print(f"before  : {before.python} (Python {info['python']}, numpy {info['numpy']}), "
+              f"_zentrova from {info['module']}")
+        if info["digest"] != columns_digest(cols):
+            before.close()
+            sys.exit("--before: the other interpreter generated different columns from the same seed "
+                     "(another NumPy?); its times would not be comparable")
+        print()
     header = (f"{'function':<39} {'columns':<33} {'Mrows/s':>8} {'ms/call':>8} {'iter÷zv':>8} "
-              f"{'numpy÷zv':>9} {'sklearn÷zv':>10} {'B/row':>6}")
+              f"{'numpy÷zv':>9} {'np-rule÷zv':>10} {'sklearn÷zv':>10} {'B/row':>6}"
+              + (f" {'÷before':>8}" if before is not None else ""))
     print(header)
     print("-" * len(header))
-    mismatches = []
-    for case, mem_text in zip(cases, memory):
+    mismatches, before_differs, speed_ups = [], [], []
+    for index, (case, mem_text) in enumerate(zip(cases, memory)):
         arrays = tuple(cols[name] for name in case.arrays)
+        args = arrays + case.labels
         small = tuple(a[:iter_rows] for a in arrays)
         sub = tuple(a.view(Sub) for a in small)
         # The NumPy code must compute the same metrics. A short prefix keeps the module's
         # row-by-row float32 sums accurate enough for a tolerance check.
         prefix = tuple(a[:CHECK_ROWS] for a in arrays)
-        bad = results_agree(case.module(*prefix, *case.labels), case.numpy(*prefix, *case.labels))
+        on_prefix = case.module(*prefix, *case.labels)
+        bad = results_agree(on_prefix, case.numpy(*prefix, *case.labels))
+        rules = label_rules(*arrays) if case.numpy is np_data_bias else None
+        if rules is not None:
+            bad += [f"{key} (rule given)" for key in
+                    results_agree(on_prefix, np_data_bias(*prefix, *case.labels, rules))]
         if bad:
             mismatches.append(f"{case.name} [{case.inputs}]: {', '.join(bad)}")
-        t_zv = median_time(case.module, arrays + case.labels, repeat)
+        timers = [lambda: timed_call(case.module, args)]
+        if before is not None:
+            differs = results_agree(on_prefix, before.request("warm", index)["prefix"])
+            if differs:
+                before_differs.append(f"{case.name} [{case.inputs}]: {', '.join(differs)}")
+            timers.append(before.timer(index))
+        t_zv, *t_before = alternate(timers, repeat)
         t_iter = median_time(case.module, sub + case.labels, repeat) * rows / len(small[0])
-        t_np = median_time(case.numpy, arrays + case.labels, repeat)
+        t_np = median_time(case.numpy, args, repeat)
+        rule_text = "-"
+        if rules is not None:
+            rule_text = fmt_ratio(median_time(case.numpy, args + (rules,), repeat) / t_zv)
         sk = None
         if case.sklearn is not None and have_sklearn:
             case.sklearn(*(a[:1000] for a in arrays))
             sk = median_time(case.sklearn, arrays, sk_repeat, warm_up=False) / t_zv
         sk_text = fmt_ratio(sk) if case.sklearn is not None else "-"
+        before_text = ""
+        if t_before:
+            speed_ups.append((t_before[0] / t_zv, f"{case.name} [{case.inputs}]"))
+            before_text = f" {fmt_ratio(speed_ups[-1][0]):>8}"
         print(f"{case.name:<39} {case.inputs:<33} {rows / t_zv / 1e6:>8.1f} {t_zv * 1e3:>8.1f} "
-              f"{fmt_ratio(t_iter / t_zv):>8} {fmt_ratio(t_np / t_zv):>9} {sk_text:>10} {mem_text:>6}",
-              flush=True)
-    del cols
-    gc.collect()
+              f"{fmt_ratio(t_iter / t_zv):>8} {fmt_ratio(t_np / t_zv):>9} {rule_text:>10} {sk_text:>10} "
+              f"{mem_text:>6}{before_text}", flush=True)
     print()
     print("Mrows/s    million rows per second of the module call (median)")
     print("ms/call    median wall time of one module call")
     print("iter÷zv    time of the same call with every array passed as an ndarray subclass (element-by-element")
     print(f"           iteration path), measured on 1/{ITERATION_FRACTION} of the rows and scaled per row, over the module time")
     print("numpy÷zv   time of hand-written vectorised NumPy doing the same work, over the module time")
+    print("np-rule÷zv the same NumPy code told each column's labelling rule by the caller (equality or >=, the")
+    print("           rule the module picks), so it skips the distinct-value decision; data_bias only")
     print("sklearn÷zv time of the equivalent scikit-learn metric calls, over the module time ('-': no equivalent)")
     print("B/row      peak extra resident memory of the call per input row: ru_maxrss after the call minus the")
     print("           resident size just before it, in a fresh process holding the inputs; 0.0: the call did not")
     print("           raise the peak ('<x': it stayed below an earlier peak that could not be reset, x is a bound)")
+    if before is not None:
+        print("÷before    time of the same call on the same data under --before's interpreter (an earlier build),")
+        print("           over the module time; the two take turns call by call in the same run")
     print("A ratio above 1.0x means the module is faster.")
     if mismatches:
         print("NumPy equivalent differs from the module (rtol 2e-3) on:")
@@ -722,8 +897,82 @@ def main() -> None:
             print("  " + line)
     else:
         print(f"NumPy equivalents agree with the module on the first {min(rows, CHECK_ROWS):,} rows (rtol 2e-3).")
+    if speed_ups:
+        slowest, where = min(speed_ups)
+        print(f"Against the earlier build: slowest row {fmt_ratio(slowest)} ({where}); "
+              f"{sum(ratio < 0.8 for ratio, _ in speed_ups)} of {len(speed_ups)} rows below 0.8x.")
+        if before_differs:
+            print("The earlier build's metrics differ from the current ones (rtol 2e-3) on the first "
+                  f"{min(rows, CHECK_ROWS):,} rows on:")
+            for line in before_differs:
+                print("  " + line)
 
+
+# (function, columns) of the rows of the array table that the threads table repeats.
+THREAD_CASES = (("model_bias_analyzer", "age int64 >=40, gt/pred int64"),
+                ("model_performance_logisitic_regression", "proba f64, true int64"))
+
+
+def threads_table(cases, cols, repeat, failures: list[str]) -> None:
+    cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    load = ", ".join(f"{x:.2f}" for x in os.getloadavg()) if hasattr(os, "getloadavg") else "unknown"
+    print(f"two threads, each on its own arrays of all rows ({cores} cores; load average {load} "
+          "before the table)")
+    header = f"{'function':<39} {'columns':<33} {'in turn ms':>10} {'2 threads ms':>12} {'turn÷threads':>12}"
+    print(header)
+    print("-" * len(header))
+    by_key = {(case.name, case.inputs): case for case in cases}
+    for key in THREAD_CASES:
+        case = by_key[key]
+        first = tuple(cols[name] for name in case.arrays) + case.labels
+        second = tuple(cols[name].copy() for name in case.arrays) + case.labels
+        t_turn, t_threads = alternate(thread_timers(case.module, first, second, failures, f"{key[0]} [{key[1]}]"),
+                                      repeat)
+        print(f"{case.name:<39} {case.inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
+              f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
+        del second
     print()
+    print("in turn ms    median wall time of one thread making both calls, one after the other")
+    print("2 threads ms  median wall time of two new threads making one call each at the same time, from the")
+    print("              first start to the last join (the results must equal those made in turn)")
+    print("turn÷threads  the first over the second: 2x when the calls run fully in parallel, 1x when they")
+    print("              hold the interpreter lock throughout; needs two cores free of other work")
+
+
+def stats_table(cases, cols, repeat, failures: list[str]) -> None:
+    try:
+        import zentrova
+    except ImportError as exc:
+        print(f"statistics objects: skipped, the zentrova package cannot be imported ({exc})")
+        return
+    classes = {"model_performance_logisitic_regression": zentrova.LogisticStats,
+               "model_performance_regression": zentrova.RegressionStats}
+    print(f"statistics objects fed in {STATS_BATCHES} batches of consecutive rows, merged, against one call on all rows")
+    header = f"{'statistics':<16} {'columns':<33} {'call ms':>8} {'batches ms':>10} {'batches÷call':>12}  {'metrics':<9}"
+    print(header)
+    print("-" * len(header))
+    for case in cases:
+        cls = classes.get(case.name)
+        if cls is None:
+            continue
+        arrays = tuple(cols[name] for name in case.arrays)
+        same = float_bits(case.module(*arrays)) == float_bits(stats_in_batches(cls, arrays))
+        if not same:
+            failures.append(f"{cls.__name__} [{case.inputs}]: metrics after {STATS_BATCHES} batches and merges "
+                            f"are not bit-identical to {case.name} on all rows")
+        t_call, t_batches = alternate([lambda: timed_call(case.module, arrays),
+                                       lambda: timed_call(stats_in_batches, (cls, arrays))], repeat)
+        print(f"{cls.__name__:<16} {case.inputs:<33} {t_call * 1e3:>8.1f} {t_batches * 1e3:>10.1f} "
+              f"{fmt_ratio(t_batches / t_call):>12}  {'identical' if same else 'DIFFERENT':<9}", flush=True)
+    print()
+    print("call ms       median wall time of the _zentrova call on all rows")
+    print(f"batches ms    median wall time of {STATS_BATCHES} objects, one per batch, each updated once, merged in turn,")
+    print("              and metrics() of the result")
+    print("batches÷call  the second over the first (above 1.0x the batches cost more)")
+    print("metrics       'identical' when every metric has the same bits as the call's")
+
+
+def drift_table(rows: int) -> None:
     baseline_us = per_call_us(operator.is_, ({}, {}))
     header = f"{'drift check':<40} {'selection':<24} {'µs/call':>8} {'÷ bare call':>11}  {'report':<10}"
     print(header)
@@ -740,7 +989,63 @@ def main() -> None:
     print("÷ bare call  over the same loop calling operator.is_ with the two dicts (a C builtin that only")
     print("             compares two pointers)")
     print("report       the check's verdict (number of failed metrics)")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--rows", type=int, default=None, help="rows per column (default 10_000_000)")
+    parser.add_argument("--repeat", type=int, default=None, help="timed runs per measurement, median reported (default 5)")
+    parser.add_argument("--quick", action="store_true", help="1_000_000 rows, 3 repeats")
+    parser.add_argument("--sklearn-repeat", type=int, default=None,
+                        help="timed runs of the scikit-learn calls (default: min(repeat, 3); they take seconds each)")
+    parser.add_argument("--before", metavar="PYTHON", default=None,
+                        help="another interpreter whose _zentrova is an earlier build: adds the column ÷before")
+    parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
+    parser.add_argument("--before-child", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    rows = args.rows if args.rows is not None else (1_000_000 if args.quick else 10_000_000)
+    repeat = args.repeat if args.repeat is not None else (3 if args.quick else 5)
+    if args.memory_child is not None:
+        memory_child(args.memory_child, rows)
+        return
+    if args.before_child:
+        before_child(rows)
+        return
+    sk_repeat = args.sklearn_repeat if args.sklearn_repeat is not None else min(repeat, 3)
+    iter_rows = max(rows // ITERATION_FRACTION, 1000)
+    started = time.perf_counter()
+    cases = _cases()
+
+    print("_zentrova benchmark")
+    for line in machine_lines():
+        print(line)
+    print(f"rows    : {rows:,} per column; {repeat} timed runs per measurement (median); "
+          f"scikit-learn {sk_repeat} runs; iteration path on {iter_rows:,} rows, scaled per row")
+    print(flush=True)
+
+    # Started first: the child builds its columns while the memory is measured.
+    before = BeforeBuild(args.before, rows) if args.before else None
+    failures: list[str] = []
+    try:
+        print(f"measuring memory in {len(cases)} fresh processes ...", file=sys.stderr, flush=True)
+        memory = [measure_memory(i, rows) for i in range(len(cases))]
+        cols = make_columns(list(COLUMN_DEPENDENCIES), rows)
+        array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before)
+    finally:
+        if before is not None:
+            before.close()  # frees its columns before the tables below
+    print()
+    threads_table(cases, cols, repeat, failures)
+    print()
+    stats_table(cases, cols, repeat, failures)
+    del cols
+    gc.collect()
+    print()
+    drift_table(rows)
     print(f"\ntotal run time {time.perf_counter() - started:.0f} s")
+    if failures:
+        loud_error(failures)
+        sys.exit(1)
 
 
 if __name__ == "__main__":
