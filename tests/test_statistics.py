@@ -107,16 +107,16 @@ class TestBatchesAndMerges:
     @given(family=st.sampled_from(sorted(FAMILIES)), seed=st.integers(0, 2**32 - 1),
            n=st.integers(0, 300), pieces=st.integers(1, 6), encode=st.booleans())
     def test_any_split_and_merge_tree_gives_one_call(self, family, seed, n, pieces, encode):
-        spec, rng, rnd = FAMILIES[family], np.random.default_rng(seed), random.Random(seed)
+        family_case, rng, rnd = FAMILIES[family], np.random.default_rng(seed), random.Random(seed)
         arrays = columns_for(family, rng, n)
         parts = []
         for batch in batches(arrays, [rnd.randint(0, n) for _ in range(pieces - 1)]):
-            stats = spec.make()
+            stats = family_case.make()
             stats.update(*batch)
             parts.append(stats.from_bytes(stats.to_bytes()) if encode else stats)
         rnd.shuffle(parts)
         combined = merged_in_random_tree(parts, rnd)
-        expected = outcome(lambda: spec.raw(*arrays))
+        expected = outcome(lambda: family_case.raw(*arrays))
         got = outcome(combined.metrics)
         assert got[0] == expected[0]
         if got[0] == "ok":
@@ -126,12 +126,12 @@ class TestBatchesAndMerges:
 
     @pytest.mark.parametrize("family", sorted(FAMILIES))
     def test_repeated_updates_equal_one_call(self, family):
-        spec, rng = FAMILIES[family], np.random.default_rng(3)
+        family_case, rng = FAMILIES[family], np.random.default_rng(3)
         arrays = columns_for(family, rng, 5000)
-        stats = spec.make()
+        stats = family_case.make()
         for batch in batches(arrays, [700, 701, 2048, 4000]):
             stats.update(*batch)
-        assert_identical(stats.metrics(), spec.raw(*arrays))
+        assert_identical(stats.metrics(), family_case.raw(*arrays))
 
     @pytest.mark.parametrize("kind", ["U", object, np.float32, np.int16])
     def test_text_and_narrow_columns_split_like_one_call(self, kind):
@@ -153,42 +153,42 @@ class TestBatchesAndMerges:
     def test_labelling_rule_is_decided_over_all_rows(self, family):
         # Each batch alone has two distinct values (equality); all rows have
         # three, so the threshold rule applies to the whole.
-        spec = FAMILIES[family]
-        first = [np.array([0, 1, 0, 1])] * len(spec.columns)
-        second = [np.array([1, 2, 2, 1])] * len(spec.columns)
-        a, b = spec.make(), spec.make()
+        family_case = FAMILIES[family]
+        first = [np.array([0, 1, 0, 1])] * len(family_case.columns)
+        second = [np.array([1, 2, 2, 1])] * len(family_case.columns)
+        a, b = family_case.make(), family_case.make()
         a.update(*first)
         b.update(*second)
         whole = [np.concatenate(pair) for pair in zip(first, second)]
         merged = a.merge(b).metrics()
-        assert_identical(merged, spec.raw(*whole))
-        by_equality = spec.raw(*((w == 1).astype(np.int64) for w in whole))
+        assert_identical(merged, family_case.raw(*whole))
+        by_equality = family_case.raw(*((w == 1).astype(np.int64) for w in whole))
         assert merged != by_equality  # the threshold rule, not each batch's equality, was applied
 
     def test_merge_leaves_both_operands_unchanged(self):
-        spec, rng = FAMILIES["model_bias"], np.random.default_rng(8)
+        family_case, rng = FAMILIES["model_bias"], np.random.default_rng(8)
         x, y = (columns_for("model_bias", rng, 200) for _ in range(2))
-        a, b = spec.make(), spec.make()
+        a, b = family_case.make(), family_case.make()
         a.update(*x)
         b.update(*y)
         before = (a.to_bytes(), b.to_bytes())
         merged = a.merge(b)
         assert (a.to_bytes(), b.to_bytes()) == before
         assert merged is not a and merged is not b
-        assert_identical(a.metrics(), spec.raw(*x))
+        assert_identical(a.metrics(), family_case.raw(*x))
 
     def test_threads_updating_one_object(self):
-        spec, rng = FAMILIES["regression"], np.random.default_rng(4)
+        family_case, rng = FAMILIES["regression"], np.random.default_rng(4)
         arrays = columns_for("regression", rng, 40000)
         parts = batches(arrays, range(1000, 40000, 1000))
-        stats = spec.make()
+        stats = family_case.make()
         threads = [threading.Thread(target=lambda chunk=parts[i::4]: [stats.update(*b) for b in chunk])
                    for i in range(4)]
         for thread in threads:
             thread.start()
         for thread in threads:
             thread.join()
-        assert_identical(stats.metrics(), spec.raw(*arrays))
+        assert_identical(stats.metrics(), family_case.raw(*arrays))
 
 
 class TestInterpreterLock:
@@ -197,14 +197,14 @@ class TestInterpreterLock:
         # While one thread's update works, another thread keeps running Python code
         # through the update's time window, not just for the few milliseconds a
         # thread holding the lock could leave it before the call begins.
-        spec = FAMILIES[family]
-        stats = spec.make()
+        family_case = FAMILIES[family]
+        stats = family_case.make()
         big = np.broadcast_to(np.array([1], np.int16), (rows,))
         window, steps, done = [], [], threading.Event()
 
         def work():
             start = time.perf_counter()
-            stats.update(*[big] * len(spec.columns))
+            stats.update(*[big] * len(family_case.columns))
             window.extend([start, time.perf_counter()])
             done.set()
 
@@ -227,8 +227,8 @@ class TestInterruptedUpdate:
         def ring(signum, frame):
             raise Alarm
 
-        spec = FAMILIES[family]
-        stats = spec.make()
+        family_case = FAMILIES[family]
+        stats = family_case.make()
         stats.update(*columns_for(family, np.random.default_rng(6), 100))
         before = stats.to_bytes()
         huge = np.broadcast_to(np.array([1], np.int64), (2**36,))  # hours of work if the loop never looks
@@ -236,7 +236,7 @@ class TestInterruptedUpdate:
         signal.setitimer(signal.ITIMER_REAL, 0.05)
         try:
             with pytest.raises(Alarm):
-                stats.update(*[huge] * len(spec.columns))
+                stats.update(*[huge] * len(family_case.columns))
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, previous)
@@ -258,17 +258,17 @@ class TestErrors:
 
     @pytest.mark.parametrize("family", sorted(FAMILIES))
     def test_update_refuses_what_the_raw_function_refuses(self, family):
-        spec = FAMILIES[family]
+        family_case = FAMILIES[family]
         good = columns_for(family, np.random.default_rng(1), 10)
-        stats = spec.make()
-        for position, name in enumerate(spec.columns):
+        stats = family_case.make()
+        for position, name in enumerate(family_case.columns):
             bad = list(good)
             bad[position] = list(bad[position])
             with pytest.raises(TypeError) as info:
                 stats.update(*bad)
             assert str(info.value) == f"argument '{name}': 'list' object cannot be converted to 'PyUntypedArray'"
-            assert outcome(lambda: stats.update(*bad)) == outcome(lambda: spec.raw(*bad))
-        assert outcome(stats.metrics) == outcome(lambda: spec.make().metrics())  # nothing was added
+            assert outcome(lambda: stats.update(*bad)) == outcome(lambda: family_case.raw(*bad))
+        assert outcome(stats.metrics) == outcome(lambda: family_case.make().metrics())  # nothing was added
 
     @pytest.mark.parametrize("labels,error", [(("1", 1), "float"), ((1, 1.5j), "float"), ((1, "x"), "float")])
     def test_bias_label_errors_come_at_update(self, labels, error):
@@ -310,7 +310,7 @@ class TestSignatures:
     ])
     def test_constructor_and_update(self, cls, params):
         assert list(inspect.signature(cls).parameters) == params
-        family = next(spec for spec in FAMILIES.values() if type(spec.make()) is cls)
+        family = next(family_case for family_case in FAMILIES.values() if type(family_case.make()) is cls)
         assert list(inspect.signature(cls.update).parameters) == ["self", *family.columns]
 
     def test_decision_threshold_converts_like_the_raw_function(self):
@@ -358,8 +358,8 @@ class TestMergeCompatibility:
 class TestEncoding:
     @pytest.mark.parametrize("family", sorted(FAMILIES))
     def test_round_trip_and_pickle(self, family):
-        spec = FAMILIES[family]
-        stats = spec.make()
+        family_case = FAMILIES[family]
+        stats = family_case.make()
         stats.update(*columns_for(family, np.random.default_rng(2), 3000))
         data = stats.to_bytes()
         assert isinstance(data, bytes) and len(data) <= 4096
@@ -395,7 +395,7 @@ class TestEncoding:
             cls.from_bytes(data + b"\0")
 
     def test_foreign_bytes_are_refused(self):
-        encodings = {type(spec.make()): spec.make().to_bytes() for spec in FAMILIES.values()}
+        encodings = {type(family_case.make()): family_case.make().to_bytes() for family_case in FAMILIES.values()}
         for cls in encodings:
             for other, data in encodings.items():
                 if other is not cls:

@@ -347,8 +347,8 @@ bool add_type(PyObject* module) {
         {Py_tp_doc, const_cast<char*>(doc.c_str())},
         {0, nullptr},
     };
-    static PyType_Spec spec = {qualified.c_str(), sizeof(StatsObject<Family>), 0, Py_TPFLAGS_DEFAULT, slots};
-    PyObject* type = PyType_FromSpec(&spec);
+    static PyType_Spec type_slots = {qualified.c_str(), sizeof(StatsObject<Family>), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyObject* type = PyType_FromSpec(&type_slots);
     if (type == nullptr) return false;
     type_of<Family>() = reinterpret_cast<PyTypeObject*>(type);
     Py_INCREF(type);  // the module-wide reference kept in type_of
