@@ -411,25 +411,12 @@ PyModuleDef module_definition = {
 
 PyObject* module_object = nullptr;
 
-// Created once per process; a second import gets the same module (and so the
-// same classes, which merge checks by identity).
-PyObject* initialise() {
-    if (!claim_interpreter()) return nullptr;
-    if (module_object != nullptr) {
-        Py_INCREF(module_object);
-        return module_object;
-    }
-    py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
-    if (!module) return nullptr;
-    columns::set_interrupt_check(&signal_pending);
-    if (!add_type<DataBias>(module.get()) || !add_type<ModelBias>(module.get()) ||
-        !add_type<Classification>(module.get()) || !add_type<Logistic>(module.get()) ||
-        !add_type<Regression>(module.get()))
-        return nullptr;
-    Py_INCREF(module.get());
-    module_object = module.get();
-    return module.release();
+bool add_types(PyObject* module) {
+    return add_type<DataBias>(module) && add_type<ModelBias>(module) && add_type<Classification>(module) &&
+           add_type<Logistic>(module) && add_type<Regression>(module);
 }
+
+PyObject* initialise() { return initialise_module(module_object, module_definition, &add_types); }
 
 }  // namespace
 }  // namespace zentrova::python

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "columns/interrupt.hpp"
+#include "python/engine_calls.hpp"
 #include "python/error_map.hpp"
 
 namespace zentrova::python {
@@ -28,6 +30,20 @@ bool in_owner_interpreter() {
     if (interpreter == owner_interpreter.load(std::memory_order_acquire)) return true;
     raise(Error{ErrorCode::ForeignInterpreter});
     return false;
+}
+
+PyObject* initialise_module(PyObject*& cache, PyModuleDef& definition, bool (*populate)(PyObject*)) {
+    if (!claim_interpreter()) return nullptr;
+    if (cache != nullptr) {
+        Py_INCREF(cache);
+        return cache;
+    }
+    py::Ref module = py::Ref::steal(PyModule_Create(&definition));
+    if (!module || !populate(module.get())) return nullptr;
+    columns::set_interrupt_check(&signal_pending);
+    Py_INCREF(module.get());
+    cache = module.get();
+    return module.release();
 }
 
 }  // namespace zentrova::python

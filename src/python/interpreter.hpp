@@ -14,4 +14,9 @@ bool claim_interpreter();
 // True in the owner interpreter; false, with ImportError set, elsewhere.
 bool in_owner_interpreter();
 
+// The initialisation of a single-phase module: created and filled by
+// `populate` once per process, in the owner interpreter; a later import gets
+// the same object (and so the same classes, which merge checks by identity).
+PyObject* initialise_module(PyObject*& cache, PyModuleDef& definition, bool (*populate)(PyObject*));
+
 }  // namespace zentrova::python

@@ -209,19 +209,7 @@ bool add_functions(PyObject* module) {
     return PyObject_SetAttrString(module, "__all__", all.get()) == 0;
 }
 
-PyObject* initialise() {
-    if (!claim_interpreter()) return nullptr;
-    if (module_object != nullptr) {
-        Py_INCREF(module_object);
-        return module_object;
-    }
-    py::Ref module = py::Ref::steal(PyModule_Create(&module_definition));
-    if (!module || !add_functions(module.get())) return nullptr;
-    columns::set_interrupt_check(&signal_pending);
-    Py_INCREF(module.get());
-    module_object = module.get();
-    return module.release();
-}
+PyObject* initialise() { return initialise_module(module_object, module_definition, &add_functions); }
 
 }  // namespace
 }  // namespace zentrova::python
