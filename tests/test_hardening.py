@@ -131,31 +131,33 @@ class TestMemoryExhaustion:
         assert z.data_bias_analyzer(np.array([0, 1]), np.array([1, 1]), 1, 1)["ClassImbalance"] == 0.0
 
 
+def outcome_in_subinterpreter(body):
+    """Runs `body` in a second interpreter; returns "ran" or the exception it raised, as text."""
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    read, write = os.pipe()
+    code = "import os\ntry:\n" + textwrap.indent(textwrap.dedent(body), "    ") + textwrap.dedent(f"""
+        except BaseException as exc:
+            outcome = type(exc).__name__ + ": " + str(exc)
+        else:
+            outcome = "ran"
+        os.write({write}, outcome.encode())
+    """)
+    interpreter = interpreters.create()
+    try:
+        interpreters.run_string(interpreter, code)
+    finally:
+        interpreters.destroy(interpreter)
+    os.close(write)
+    with os.fdopen(read) as pipe:
+        return pipe.read()
+
+
 class TestSubInterpreters:
     def test_functions_refuse_to_run_in_another_interpreter(self):
-        interpreters = pytest.importorskip("_xxsubinterpreters")
-        read, write = os.pipe()
-        code = textwrap.dedent(f"""
-            import os
-            try:
-                import _zentrova
-                _zentrova.data_bias_runtime_check({{}}, {{}})
-            except ImportError as exc:
-                outcome = "ImportError: " + str(exc)
-            except BaseException as exc:
-                outcome = type(exc).__name__ + ": " + str(exc)
-            else:
-                outcome = "ran"
-            os.write({write}, outcome.encode())
+        outcome = outcome_in_subinterpreter("""
+            import _zentrova
+            _zentrova.data_bias_runtime_check({}, {})
         """)
-        interpreter = interpreters.create()
-        try:
-            interpreters.run_string(interpreter, code)
-        finally:
-            interpreters.destroy(interpreter)
-        os.close(write)
-        with os.fdopen(read) as pipe:
-            outcome = pipe.read()
         assert outcome == ("ImportError: _zentrova does not support sub-interpreters: it can only be imported "
                            "by the interpreter that imported it first")
         # The owning interpreter still runs them.
@@ -163,34 +165,17 @@ class TestSubInterpreters:
             z.data_bias_runtime_check({}, {})
 
     def test_statistics_refuse_to_run_in_another_interpreter(self):
-        interpreters = pytest.importorskip("_xxsubinterpreters")
         from zentrova import _engine
 
         # Load the extension by its file: the package itself imports NumPy, which refuses to
         # load in a second interpreter before the engine is reached.
-        read, write = os.pipe()
-        code = textwrap.dedent(f"""
-            import os
+        outcome = outcome_in_subinterpreter(f"""
             import importlib.util
-            try:
-                found = importlib.util.spec_from_file_location("zentrova._engine", {_engine.__file__!r})
-                engine = importlib.util.module_from_spec(found)
-                found.loader.exec_module(engine)
-                engine.RegressionStats()
-            except BaseException as exc:
-                outcome = type(exc).__name__ + ": " + str(exc)
-            else:
-                outcome = "ran"
-            os.write({write}, outcome.encode())
+            found = importlib.util.spec_from_file_location("zentrova._engine", {_engine.__file__!r})
+            engine = importlib.util.module_from_spec(found)
+            found.loader.exec_module(engine)
+            engine.RegressionStats()
         """)
-        interpreter = interpreters.create()
-        try:
-            interpreters.run_string(interpreter, code)
-        finally:
-            interpreters.destroy(interpreter)
-        os.close(write)
-        with os.fdopen(read) as pipe:
-            outcome = pipe.read()
         assert outcome.startswith("ImportError: ") and "sub-interpreters" in outcome
         assert _engine.RegressionStats().to_bytes()  # the owning interpreter still runs them
 
