@@ -458,6 +458,9 @@ void check_long_bulk() {
     for (float t : ts) q.add_square(t);
     expect(same_bits(q.value(), reference_squares(ts)) && same_exact_value(q, reference_total(ts, true)), "many squares",
            hex(q.value()));
+    ExactSum q_bulk;
+    q_bulk.add_squares(ts.data(), ts.size());
+    expect(q_bulk == q, "many squares in bulk", hex(q_bulk.value()));
 }
 
 // Infinite and NaN terms inside bulk chunks, among finite terms of their group.
@@ -471,6 +474,10 @@ void check_bulk_specials() {
         for (float f : specials)
             if (f != 0.0f) xs[rng() % xs.size()] = f;  // NaN compares unequal too
         check_sum("bulk with specials", xs);
+        ExactSum one, bulk_squares;
+        for (float t : xs) one.add_square(t);
+        bulk_squares.add_squares(xs.data(), xs.size());
+        expect(one == bulk_squares && same_bits(one.value(), bulk_squares.value()), "bulk squares with specials");
     }
 }
 
@@ -479,6 +486,9 @@ void check_squares_and_multiples() {
         const std::vector<float> ts = make(kind, 3000);
         ExactSum q;
         for (float t : ts) q.add_square(t);
+        ExactSum q_bulk;
+        q_bulk.add_squares(ts.data(), ts.size());
+        expect(q_bulk == q, kind, "squares in bulk differ from one by one");
         const float want = reference_squares(ts);
         expect(same_bits(q.value(), want), kind, "squares got " + hex(q.value()) + " want " + hex(want));
         expect(same_exact_value(q, reference_total(ts, true)), kind, "exact value of the squares differs");

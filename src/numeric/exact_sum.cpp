@@ -259,6 +259,66 @@ void ExactSum::add_square(float t) noexcept {
     add_wide_part(d * d);  // exact: 48 significant bits at most, far inside double range
 }
 
+namespace {
+
+// Slots of the parts of a square t*t (a double of at most 48 significant bits)
+// by its biased exponent field: the top 24 bits go to the group of its leading
+// exponent E, the rest to the group of E - 24, as add_wide_part files them.
+// Infinities and NaN (field 2047) send the top part to the special slot and the
+// rest, which is not a number then, to a slot that is never read.
+constexpr std::size_t kSquareSlots = detail::kGroups + 2;
+constexpr std::size_t kDiscardSlot = detail::kGroups + 1;
+
+constexpr std::array<std::uint8_t, 2048> make_square_groups(int shift) noexcept {
+    std::array<std::uint8_t, 2048> groups{};
+    for (int e = 0; e < 2047; ++e) groups[static_cast<std::size_t>(e)] = static_cast<std::uint8_t>(detail::group_of(e - 1023 - shift));
+    groups[2047] = static_cast<std::uint8_t>(shift == 0 ? detail::kGroups : kDiscardSlot);
+    return groups;
+}
+constexpr std::array<std::uint8_t, 2048> kSquareHigh = make_square_groups(0);
+constexpr std::array<std::uint8_t, 2048> kSquareLow = make_square_groups(24);
+
+}  // namespace
+
+void ExactSum::add_squares(const float* t, std::size_t n) noexcept {
+    if (n < 64) {
+        for (std::size_t i = 0; i < n; ++i) add_square(t[i]);
+        return;
+    }
+    while (n > 0) {
+        const std::size_t m = std::min(n, kChunk);
+        // Every part is non-negative, below 2^31 units of its group, and a
+        // square's two parts lie in different groups (or, below group 0's
+        // range, are far smaller): each lane's and each group's sum over a
+        // chunk stays below 2^52 units, so every addition is exact.
+        alignas(64) double lanes[kLanes][kSquareSlots] = {};
+        std::size_t i = 0;
+        auto file = [&lanes](std::size_t lane, float v) noexcept {
+            const double d = static_cast<double>(v) * static_cast<double>(v);
+            const auto bits = std::bit_cast<std::uint64_t>(d);
+            const double high = std::bit_cast<double>(bits & ~((std::uint64_t{1} << 29) - 1));
+            const std::size_t field = (bits >> 52) & 0x7FF;
+            lanes[lane][kSquareHigh[field]] += high;
+            lanes[lane][kSquareLow[field]] += d - high;
+        };
+        for (; i + kLanes <= m; i += kLanes) {
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < kLanes; ++k) file(k, t[i + k]);
+        }
+        for (; i < m; ++i) file(0, t[i]);
+        for (std::size_t g = 0; g <= kGroups; ++g) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < kLanes; ++k) sum += lanes[k][g];
+            if (g == kSpecialSlot)
+                bank_[g] += sum;
+            else if (sum != 0.0)
+                add_to_group(g, sum);
+        }
+        t += m;
+        n -= m;
+    }
+}
+
 void ExactSum::add_multiple(float x, std::uint64_t count) noexcept {
     if (count == 0) return;
     if (!std::isfinite(x)) {

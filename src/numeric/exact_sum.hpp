@@ -75,6 +75,8 @@ public:
     void add(const float* x, std::size_t n) noexcept;
     // Adds t*t exactly (it may exceed the float range); infinite t adds +inf.
     void add_square(float t) noexcept;
+    // Adds the squares of n terms; the result equals n calls of add_square.
+    void add_squares(const float* t, std::size_t n) noexcept;
     // Adds count copies of x exactly; nothing when count is 0.
     void add_multiple(float x, std::uint64_t count) noexcept;
     // Adds everything other holds.
