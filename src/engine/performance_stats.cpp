@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,15 @@ enum Family : std::uint8_t { ClassificationFamily = 3, LogisticFamily = 4, Regre
 template <class T>
 void convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    if (column.stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
+        // Contiguous: a fixed stride lets the loop vectorise.
+        for (std::size_t k = 0; k < count; ++k) {
+            T value;
+            std::memcpy(&value, base + k * sizeof value, sizeof value);
+            out[k] = static_cast<float>(static_cast<double>(value));
+        }
+        return;
+    }
     for (std::size_t k = 0; k < count; ++k) {
         T value;
         std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * column.stride, sizeof value);
@@ -205,11 +215,16 @@ void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
         // for 1; the other product is +0 by definition. Chosen without a branch.
+        // Both candidates are computed for every row and picked by a mask: a
+        // conditional subtraction would be a jump (the compiler may not
+        // speculate a floating-point operation), mispredicted on random labels.
         std::uint32_t general = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            const bool zero = t[k] == 0.0f;
-            argument[k] = zero ? 1.0f - p[k] : p[k];
-            general |= static_cast<std::uint32_t>(!zero) & static_cast<std::uint32_t>(t[k] != 1.0f);
+            const std::uint32_t zero = 0u - static_cast<std::uint32_t>(t[k] == 0.0f);
+            const std::uint32_t kept = std::bit_cast<std::uint32_t>(p[k]);
+            const std::uint32_t flipped = std::bit_cast<std::uint32_t>(1.0f - p[k]);
+            argument[k] = std::bit_cast<float>((flipped & zero) | (kept & ~zero));
+            general |= ~zero & static_cast<std::uint32_t>(t[k] != 1.0f);
         }
         log10_block(argument.data(), logarithm.data(), count);
         if (general != 0) {
@@ -268,7 +283,7 @@ void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
         percentage_errors_.add(percentage.data(), count);
         log_differences_.add(log_true.data(), count);
         sum_true_.add(t, count);
-        for (std::size_t k = 0; k < count; ++k) sum_true_squares_.add_square(t[k]);
+        sum_true_squares_.add_squares(t, count);
         rows_ += count;
     });
 }
