@@ -10,6 +10,7 @@
 #include "engine/encoding.hpp"
 #include "metrics/performance/metrics.hpp"
 #include "numeric/log10f.hpp"
+#include "numeric/vector_paths.hpp"
 
 namespace zentrova::engine {
 namespace {
@@ -183,8 +184,10 @@ bool ConfusionSums::read(std::string_view& in) {
 }
 
 void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
-        sums_.add(p, t, count);
+    numeric::run_on_vector_path([&] {
+        for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+            sums_.add(p, t, count);
+        });
     });
 }
 
@@ -208,6 +211,10 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 // ---------------------------------------------------------------- logistic
 
 void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+    numeric::run_on_vector_path([&] { update_blocks(y_pred, y_true); });
+}
+
+void LogisticCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
     std::array<float, block> labels, argument, logarithm;
     const float threshold = threshold_;
     for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
@@ -262,6 +269,10 @@ bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
 // ---------------------------------------------------------------- regression
 
 void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+    numeric::run_on_vector_path([&] { update_blocks(y_pred, y_true); });
+}
+
+void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
     std::array<float, block> squared, absolute, shifted_true, shifted_pred, log_true, log_pred, percentage;
     for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
         float largest = largest_;
