@@ -81,6 +81,23 @@ void add_terms(numeric::ExactSum& sum, const float* values, std::size_t count) n
     sum.add(values, count);
 }
 
+// The largest of start and the values greater than it, NaN skipped (a NaN is
+// never greater). Eight running maxima, merged at the end, vectorise; since
+// start is at least +0 and only a greater value replaces a maximum, the result
+// does not depend on which lane saw which value.
+float running_maximum(const float* values, std::size_t count, float start) noexcept {
+    constexpr std::size_t lanes = 8;
+    float maxima[lanes];
+    for (float& m : maxima) m = start;
+    std::size_t k = 0;
+    for (; k + lanes <= count; k += lanes)
+        for (std::size_t j = 0; j < lanes; ++j) maxima[j] = values[k + j] > maxima[j] ? values[k + j] : maxima[j];
+    for (; k < count; ++k) maxima[0] = values[k] > maxima[0] ? values[k] : maxima[0];
+    float largest = start;
+    for (float m : maxima) largest = m > largest ? m : largest;
+    return largest;
+}
+
 // Calls body(count, p, t) for consecutive blocks of both columns as floats.
 template <class Body>
 void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body&& body) {
@@ -273,19 +290,18 @@ void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
 }
 
 void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
-    std::array<float, block> squared, absolute, shifted_true, shifted_pred, log_true, log_pred, percentage;
+    std::array<float, block> squared, absolute, difference, shifted_true, shifted_pred, log_true, log_pred, percentage;
     for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
-        float largest = largest_;
         for (std::size_t k = 0; k < count; ++k) {
             const float d = t[k] - p[k];
             squared[k] = d * d;
             absolute[k] = std::fabs(d);
             percentage[k] = std::fabs(d) / t[k];
-            largest = d > largest ? d : largest;  // a NaN difference leaves the maximum alone
+            difference[k] = d;
             shifted_true[k] = t[k] + 1.0f;
             shifted_pred[k] = p[k] + 1.0f;
         }
-        largest_ = largest;
+        largest_ = running_maximum(difference.data(), count, largest_);
         log10_block(shifted_true.data(), log_true.data(), count);
         log10_block(shifted_pred.data(), log_pred.data(), count);
         for (std::size_t k = 0; k < count; ++k) log_true[k] = log_true[k] - log_pred[k];
