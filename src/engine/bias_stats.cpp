@@ -265,42 +265,13 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
     }
 }
 
-#if defined(ZENTROVA_X86_SIMD)
-// The wider paths: the whole kernel inlined into one function compiled for the
-// target, so no function compiled for it is shared with the baseline code.
-template <std::size_t Columns>
-__attribute__((target("avx2"), flatten)) void count_batch_avx2(
-    const std::array<const labelling::LabelInput*, Columns>& batch, std::size_t rows, LabelledColumnState* columns,
-    std::uint64_t* counts) {
-    count_batch<isa::Avx2, Columns>(batch, rows, columns, counts);
-}
-
-template <std::size_t Columns>
-__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"), flatten)) void count_batch_avx512(
-    const std::array<const labelling::LabelInput*, Columns>& batch, std::size_t rows, LabelledColumnState* columns,
-    std::uint64_t* counts) {
-    count_batch<isa::Avx512, Columns>(batch, rows, columns, counts);
-}
-#endif
-
 }  // namespace
 
 template <std::size_t Columns>
 void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch) {
     std::size_t rows = input_size(*batch[0]);
     for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
-    switch (numeric::dispatch_path()) {
-#if defined(ZENTROVA_X86_SIMD)
-        case numeric::KernelPath::AVX512:
-            count_batch_avx512<Columns>(batch, rows, columns_.data(), counts_.data());
-            break;
-        case numeric::KernelPath::AVX2: count_batch_avx2<Columns>(batch, rows, columns_.data(), counts_.data()); break;
-        case numeric::KernelPath::SSE2:
-            count_batch<isa::Sse2, Columns>(batch, rows, columns_.data(), counts_.data());
-            break;
-#endif
-        default: count_batch<isa::Portable, Columns>(batch, rows, columns_.data(), counts_.data()); break;
-    }
+    numeric::run_on_vector_path([&]<class Isa>(Isa) { count_batch<Isa, Columns>(batch, rows, columns_.data(), counts_.data()); });
     for (std::size_t c = 0; c < Columns; ++c)
         if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
 }

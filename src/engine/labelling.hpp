@@ -17,7 +17,7 @@
 
 #include "engine/columns.hpp"
 #include "metrics/labelling/text_labels.hpp"
-#include "numeric/cpu_features.hpp"
+#include "numeric/vector_paths.hpp"
 
 #if defined(ZENTROVA_X86_SIMD)
 #include <immintrin.h>
@@ -30,14 +30,7 @@ inline constexpr std::uint8_t equal_bit = 1, at_least_bit = 2;
 // The instruction sets the labelling and counting kernels are instantiated
 // for, one per numeric::KernelPath. Avx2 and Avx512 code runs only inside a
 // function compiled for that target (bias_stats.cpp), which inlines all of it.
-namespace isa {
-struct Portable {};  // plain loops: the text matcher compares 64-bit words row by row
-struct Sse2 {};      // text rows compared 4 at a time in 128-bit registers
-struct Avx2 {};      // 8 at a time in 256-bit registers; native 64-bit compares
-struct Avx512 {};    // the Avx2 kernels, the compiler free to use AVX-512
-template <class Isa>
-inline constexpr bool wide = std::is_same_v<Isa, Avx2> || std::is_same_v<Isa, Avx512>;
-}  // namespace isa
+namespace isa = numeric::isa;
 
 // Thrown by a labelling pass asked to check code points (LabelInput::
 // code_points_unchecked) when a row holds one no str can hold.

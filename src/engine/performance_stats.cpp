@@ -201,7 +201,7 @@ bool ConfusionSums::read(std::string_view& in) {
 }
 
 void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    numeric::run_on_vector_path([&] {
+    numeric::run_on_vector_path([&](auto) {
         for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
             sums_.add(p, t, count);
         });
@@ -228,7 +228,7 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 // ---------------------------------------------------------------- logistic
 
 void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    numeric::run_on_vector_path([&] { update_blocks(y_pred, y_true); });
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true); });
 }
 
 void LogisticCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
@@ -286,7 +286,7 @@ bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
 // ---------------------------------------------------------------- regression
 
 void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    numeric::run_on_vector_path([&] { update_blocks(y_pred, y_true); });
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true); });
 }
 
 void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {

@@ -405,7 +405,7 @@ void ExactSum::add(const float* x, std::size_t n) noexcept {
         for (std::size_t i = 0; i < n; ++i) add(x[i]);
         return;
     }
-    run_on_vector_path([&] {
+    run_on_vector_path([&](auto) {
         for (std::size_t start = 0; start < n; start += kWindowRows) {
             if (!add_block_in_window(x + start, std::min(kWindowRows, n - start))) {
                 // Terms too spread for a window: the rest goes to the slots.
