@@ -723,6 +723,11 @@ void check_window_edges() {
             xs[rng() % xs.size()] = 0.0f;
             xs[rng() % xs.size()] = -0.0f;
             check_sum("window edges", xs);
+            ExactSum squares, one_by_one_squares;
+            squares.add_squares(xs.data(), xs.size());
+            for (float t : xs) one_by_one_squares.add_square(t);
+            expect(squares == one_by_one_squares && same_exact_value(squares, reference_total(xs, true)),
+                   "squares at window edges");
         }
     }
 }

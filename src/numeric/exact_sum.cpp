@@ -458,11 +458,133 @@ constexpr std::array<std::uint8_t, 2048> kSquareLow = make_square_groups(24);
 
 }  // namespace
 
+#if defined(ZENTROVA_X86_SIMD)
+namespace {
+
+// The window sums of a block of squares: the top 24 bits of each square and the
+// rest, for the upper and the lower window of square exponents.
+struct SquareWindowSums {
+    double high[2] = {0.0, 0.0}, rest[2] = {0.0, 0.0};
+    std::size_t below = 0;
+    std::uint64_t upper_lowest = 0, lower_lowest = 0;  // biased double exponents
+};
+
+// Squares t*t (exact doubles of at most 48 bits) split as add_wide_part splits
+// them, the parts summed per window. Let top bound the exponent field of every
+// square, upper_lowest = top - 18 and lower_lowest = upper_lowest - 19. For a
+// square of field e in [upper_lowest, top] the top part is a multiple of
+// 2^(e-23) >= 2^(upper_lowest-23) below 2^(top+1), and the rest a multiple of
+// 2^(e-47) below 2^(e-23): both ratios are 2^42, so 2048 of either sum exactly
+// in a double; likewise in the lower window. False when a square would leave the
+// range the sums can hold.
+__attribute__((target("avx2"))) bool square_window_sums_avx2(const float* t, std::size_t n,
+                                                             SquareWindowSums& out) noexcept {
+    const std::uint32_t field = largest_field(t, n);
+    // |t| < 2^(field - 126), so t*t < 2^(2 field - 252): a biased field of at most 2 field + 770.
+    const std::uint64_t top = 2 * std::uint64_t{field} + 770;
+    if (field == 0xFFu || top > 1023 + 240) return false;
+    out.upper_lowest = top - 18;
+    out.lower_lowest = out.upper_lowest - 19;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i upper_below = _mm256_set1_epi64x(static_cast<long long>(out.upper_lowest - 1));
+    const __m256i lower_below = _mm256_set1_epi64x(static_cast<long long>(out.lower_lowest - 1));
+    const __m256i high_mask = _mm256_set1_epi64x(static_cast<long long>(~((std::uint64_t{1} << 29) - 1)));
+    __m256d h0 = _mm256_setzero_pd(), r0 = h0, h1 = h0, r1 = h0;
+    __m256i outside = zero;
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const __m256d v = _mm256_cvtps_pd(_mm_loadu_ps(t + k));
+        const __m256d d = _mm256_mul_pd(v, v);
+        const __m256i bits = _mm256_castpd_si256(d);
+        const __m256i exponent = _mm256_srli_epi64(bits, 52);
+        const __m256i upper =
+            _mm256_or_si256(_mm256_cmpgt_epi64(exponent, upper_below), _mm256_cmpeq_epi64(bits, zero));
+        const __m256i lower = _mm256_andnot_si256(upper, _mm256_cmpgt_epi64(exponent, lower_below));
+        outside = _mm256_sub_epi64(outside, _mm256_cmpeq_epi64(_mm256_or_si256(upper, lower), zero));
+        const __m256d high = _mm256_castsi256_pd(_mm256_and_si256(bits, high_mask));
+        const __m256d rest = _mm256_sub_pd(d, high);
+        h0 = _mm256_add_pd(h0, _mm256_and_pd(high, _mm256_castsi256_pd(upper)));
+        r0 = _mm256_add_pd(r0, _mm256_and_pd(rest, _mm256_castsi256_pd(upper)));
+        h1 = _mm256_add_pd(h1, _mm256_and_pd(high, _mm256_castsi256_pd(lower)));
+        r1 = _mm256_add_pd(r1, _mm256_and_pd(rest, _mm256_castsi256_pd(lower)));
+    }
+    alignas(32) double parts[4][4];
+    _mm256_store_pd(parts[0], h0);
+    _mm256_store_pd(parts[1], r0);
+    _mm256_store_pd(parts[2], h1);
+    _mm256_store_pd(parts[3], r1);
+    alignas(32) std::uint64_t counts[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), outside);
+    double* const sums[4] = {&out.high[0], &out.rest[0], &out.high[1], &out.rest[1]};
+    for (std::size_t q = 0; q < 4; ++q) *sums[q] = (parts[q][0] + parts[q][1]) + (parts[q][2] + parts[q][3]);
+    for (std::uint64_t c : counts) out.below += c;
+    // The last rows one by one, in the same way.
+    for (; k < n; ++k) {
+        const double v = static_cast<double>(t[k]);
+        const double d = v * v;
+        const auto bits = std::bit_cast<std::uint64_t>(d);
+        const std::uint64_t exponent = bits >> 52;
+        const double high = std::bit_cast<double>(bits & ~((std::uint64_t{1} << 29) - 1));
+        if (exponent >= out.upper_lowest || bits == 0) {
+            out.high[0] += high;
+            out.rest[0] += d - high;
+        } else if (exponent >= out.lower_lowest) {
+            out.high[1] += high;
+            out.rest[1] += d - high;
+        } else {
+            ++out.below;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+#endif
+
+bool ExactSum::add_square_block_in_window(const float* t, std::size_t n) noexcept {
+#if defined(ZENTROVA_X86_SIMD)
+    SquareWindowSums sums;
+    if (!square_window_sums_avx2(t, n, sums) || sums.below > n / 32) return false;
+    for (const double sum : {sums.high[0], sums.rest[0], sums.high[1], sums.rest[1]}) {
+        if (sum == 0.0) continue;
+        const double high = std::bit_cast<double>(std::bit_cast<std::uint64_t>(sum) & ~((std::uint64_t{1} << 29) - 1));
+        add_wide_part(high);
+        if (sum != high) add_wide_part(sum - high);
+    }
+    if (sums.below != 0) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const double v = static_cast<double>(t[k]);
+            const auto bits = std::bit_cast<std::uint64_t>(v * v);
+            if (bits != 0 && (bits >> 52) < sums.lower_lowest) add_square(t[k]);
+        }
+    }
+    return true;
+#else
+    (void)t;
+    (void)n;
+    return false;
+#endif
+}
+
 void ExactSum::add_squares(const float* t, std::size_t n) noexcept {
     if (n < 64) {
         for (std::size_t i = 0; i < n; ++i) add_square(t[i]);
         return;
     }
+    // The window sums need 64-bit vector compares: AVX2 and wider.
+    if (dispatch_path() >= KernelPath::AVX2) {
+        for (std::size_t start = 0; start < n; start += kWindowRows) {
+            if (!add_square_block_in_window(t + start, std::min(kWindowRows, n - start))) {
+                add_squares_in_slots(t + start, n - start);
+                return;
+            }
+        }
+        return;
+    }
+    add_squares_in_slots(t, n);
+}
+
+void ExactSum::add_squares_in_slots(const float* t, std::size_t n) noexcept {
     while (n > 0) {
         const std::size_t m = std::min(n, kChunk);
         // Every part is non-negative, below 2^31 units of its group, and a

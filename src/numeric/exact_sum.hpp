@@ -117,6 +117,8 @@ private:
     // that is exact (false, nothing added, where it is not), or filed in slots.
     bool add_block_in_window(const float* x, std::size_t n) noexcept;
     void add_in_slots(const float* x, std::size_t n) noexcept;
+    bool add_square_block_in_window(const float* t, std::size_t n) noexcept;
+    void add_squares_in_slots(const float* t, std::size_t n) noexcept;
     // Adds a double that is exactly an integer below 2^48 times a power of two.
     void add_wide_part(double d) noexcept;
     // Adds a part (or a sum of parts) below 2^52 units of group g.
