@@ -1,4 +1,4 @@
-"""The native tests of the vectorised log10f and its path dispatch, built and run with g++."""
+"""The native checks of the vectorised log10f, its path dispatch and the exact sums, built and run with g++."""
 import os
 import shutil
 import subprocess
@@ -10,14 +10,26 @@ ROOT = Path(__file__).resolve().parent.parent
 SOURCES = ["cpu_features.cpp", "log10f.cpp", "log10f_sse2.cpp", "log10f_avx2.cpp", "log10f_avx512.cpp"]
 
 
-@pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")
-def test_log10f_native_suite(tmp_path):
-    binary = tmp_path / "test_log10f"
-    build = ["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", f"-I{ROOT / 'src'}",
-             str(ROOT / "tests" / "native" / "test_log10f.cpp"),
-             *(str(ROOT / "src" / "numeric" / name) for name in SOURCES), "-o", str(binary)]
+def build_and_run(tmp_path, main_source, sources, *arguments):
+    binary = tmp_path / "check"
+    build = ["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", f"-I{ROOT / 'src'}", str(main_source),
+             *(str(ROOT / "src" / "numeric" / name) for name in sources), "-o", str(binary)]
     compiled = subprocess.run(build, capture_output=True, text=True)
     assert compiled.returncode == 0, compiled.stderr
     env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
-    ran = subprocess.run([str(binary)], capture_output=True, text=True, env=env, timeout=300)
+    ran = subprocess.run([str(binary), *arguments], capture_output=True, text=True, env=env, timeout=300)
     assert ran.returncode == 0, ran.stdout + ran.stderr
+    return ran.stdout
+
+
+@pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")
+def test_log10f_native_suite(tmp_path):
+    build_and_run(tmp_path, ROOT / "tests" / "native" / "test_log10f.cpp", SOURCES)
+
+
+@pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")
+def test_exact_sums_against_a_big_integer_reference(tmp_path):
+    # Every bulk path (slots, double windows, squares) on every vector path this CPU runs.
+    out = build_and_run(tmp_path, ROOT / "tools" / "exact_sum_check.cpp", ["exact_sum.cpp", "cpu_features.cpp"],
+                        "--no-speed")
+    assert out.rstrip().endswith(" 0 failures") and "checks" in out
