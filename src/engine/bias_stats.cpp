@@ -143,7 +143,8 @@ std::optional<std::string> BiasStats<Columns>::batch_difference(
 }
 
 template <std::size_t Columns>
-void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch) {
+void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch,
+                                std::array<ColumnCensus, Columns>* census) {
     std::size_t rows = input_size(*batch[0]);
     for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
     columns::InterruptPoller poller;
@@ -154,6 +155,8 @@ void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, C
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
         for (std::size_t c = 0; c < Columns; ++c) label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
+        if (census != nullptr)
+            for (std::size_t c = 0; c < Columns; ++c) (*census)[c].add(batch[c]->view, start, count);
         if constexpr (Columns == 2) {
             pairs.add(bits[0].data(), bits[1].data(), count);
         } else {
@@ -172,6 +175,7 @@ void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, C
         for (std::size_t start = rows; start < size; start += block) {
             poller.advance(std::min(block, size - start));
             scan_block_keys(*batch[c], start, std::min(block, size - start), columns_[c].keys);
+            if (census != nullptr) (*census)[c].add(batch[c]->view, start, std::min(block, size - start));
         }
         if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
     }

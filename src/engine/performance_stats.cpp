@@ -70,9 +70,10 @@ void add_terms(numeric::ExactSum& sum, const float* values, std::size_t count) n
     sum.add(values, count);
 }
 
-// Calls body(count, p, t) for consecutive blocks of both columns as floats.
+// Calls body(count, p, t) for consecutive blocks of both columns as floats;
+// with a census, counts each block's original values while they are in cache.
 template <class Body>
-void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body&& body) {
+void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census, Body&& body) {
     std::array<float, block> p, t;
     const std::size_t rows = std::min(y_pred.size, y_true.size);
     columns::InterruptPoller poller;
@@ -81,6 +82,10 @@ void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body
         poller.advance(count);
         read_floats(y_pred, start, count, p.data());
         read_floats(y_true, start, count, t.data());
+        if (census != nullptr) {
+            census->y_pred.add(y_pred, start, count);
+            census->y_true.add(y_true, start, count);
+        }
         body(count, p.data(), t.data());
     }
 }
@@ -172,8 +177,8 @@ bool ConfusionSums::read(std::string_view& in) {
     return true;
 }
 
-void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
+    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
         sums_.add(p, t, count);
     });
 }
@@ -197,10 +202,10 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 
 // ---------------------------------------------------------------- logistic
 
-void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     std::array<float, block> labels, argument, logarithm;
     const float threshold = threshold_;
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
         for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold ? 1.0f : 0.0f;
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
@@ -246,9 +251,9 @@ bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
 
 // ---------------------------------------------------------------- regression
 
-void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     std::array<float, block> squared, absolute, shifted_true, shifted_pred, log_true, log_pred, percentage;
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
         float largest = largest_;
         for (std::size_t k = 0; k < count; ++k) {
             const float d = t[k] - p[k];
