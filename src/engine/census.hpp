@@ -14,6 +14,10 @@
 #include "columns/dtype.hpp"
 #include "numeric/cpu_features.hpp"
 
+#if defined(ZENTROVA_X86_SIMD)
+#include <immintrin.h>
+#endif
+
 namespace zentrova::engine {
 
 // The values a column is meant to hold, besides having a value at all.
@@ -30,6 +34,11 @@ struct ColumnCensus {
 
     // Counts rows [start, start + count) of a numeric column; text counts nothing.
     void add(const columns::ColumnView& column, std::size_t start, std::size_t count) noexcept;
+    // The same, for a reader that OR-ed census_detail::RowFlag over the rows
+    // as it read them: they are counted only when the flags were raised.
+    void add_flagged(bool raised, const columns::ColumnView& column, std::size_t start, std::size_t count) noexcept {
+        if (raised) add(column, start, count);
+    }
 
     bool clean() const noexcept { return missing == 0 && invalid == 0; }
 };
@@ -52,55 +61,108 @@ void count_rows(At at, std::size_t count, std::uint64_t& missing, std::uint64_t&
     invalid += outside;
 }
 
-// Whether any of `count` contiguous values may be counted. One reduction over
-// their bits in the element's own width, with integer operations only (the
-// compiler vectorises float comparisons of this kind poorly), which settles
-// the usual clean block.
+// Unsigned integers as wide as T, to read its bits.
+template <class T>
+using BitsOf = std::conditional_t<sizeof(T) == 8, std::uint64_t,
+                                  std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint16_t>>;
+
+// A test of a row's bits that OR-s over a block: raised(of(b1) | of(b2) | ...)
+// is false when no row of the block can be counted, which settles the usual
+// clean block in one reduction. Integer operations only, in the element's own
+// width: the compiler vectorises them (and float comparisons of this kind
+// poorly).
 template <class T, ValueRule rule>
-inline bool suspect(const char* base, std::size_t count) noexcept {
-    using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t,
-                                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint16_t>>;
-    Bits flag = 0;
-    if constexpr (std::is_integral_v<T>) {
-        // Integers within [0, 1] are 0 and 1, the only ones whose bits lie within 1.
-        for (std::size_t k = 0; k < count; ++k) {
-            Bits b;
-            std::memcpy(&b, base + k * sizeof b, sizeof b);
-            flag = static_cast<Bits>(flag | b);
-        }
-        return (flag & static_cast<Bits>(~Bits{1})) != 0;
-    } else {
-        // On the magnitude m (the bits without the sign), a top bit set by
-        // c - m means m > c, and one set by m + M (M all bits but the top)
-        // means m != 0. NaN is flagged by every rule.
-        constexpr Bits M = static_cast<Bits>(~Bits{0} >> 1);
-        constexpr Bits one = static_cast<Bits>(sizeof(T) == 8 ? 0x3FF0000000000000u : 0x3F800000u);
-        constexpr Bits infinity = static_cast<Bits>(sizeof(T) == 8 ? 0x7FF0000000000000u : 0x7F800000u);
-        for (std::size_t k = 0; k < count; ++k) {
-            Bits b;
-            std::memcpy(&b, base + k * sizeof b, sizeof b);
+struct RowFlag {
+    using Bits = BitsOf<T>;
+    // On the magnitude m (the bits without the sign), a top bit set by c - m
+    // means m > c, and one set by m + M (M all bits but the top) means m != 0.
+    static constexpr Bits M = static_cast<Bits>(~Bits{0} >> 1);
+    static constexpr Bits one = static_cast<Bits>(sizeof(T) == 8 ? 0x3FF0000000000000u : 0x3F800000u);
+    static constexpr Bits infinity = static_cast<Bits>(sizeof(T) == 8 ? 0x7FF0000000000000u : 0x7F800000u);
+
+    static Bits of(Bits b) noexcept {
+        if constexpr (std::is_integral_v<T>) {
+            // Integers within [0, 1] are 0 and 1, the only ones whose bits lie
+            // within 1; an integer is never missing.
+            return rule == ValueRule::Any ? Bits{0} : b;
+        } else {
             const Bits m = b & M;
             if constexpr (rule == ValueRule::Label) {
-                // neither ±0 nor 1
-                const Bits x = b ^ one;
-                flag |= (m + M) & (x | ((x & M) + M));
+                const Bits x = b ^ one;  // neither ±0 nor 1 (NaN included)
+                return static_cast<Bits>((m + M) & (x | ((x & M) + M)));
             } else if constexpr (rule == ValueRule::Probability) {
-                // above 1 (or NaN), or negative and not -0
-                flag |= (one - m) | (b & (m + M));
+                return static_cast<Bits>((one - m) | (b & (m + M)));  // above 1 or NaN; below -0
             } else {
-                flag |= infinity - m;
+                return static_cast<Bits>(infinity - m);  // NaN
             }
         }
-        return (flag >> (8 * sizeof(Bits) - 1)) != 0;
     }
+    static bool raised(Bits flags) noexcept {
+        if constexpr (std::is_integral_v<T>)
+            return (flags & static_cast<Bits>(~Bits{1})) != 0;
+        else
+            return (flags >> (8 * sizeof(Bits) - 1)) != 0;
+    }
+};
+
+// Whether any of `count` contiguous values may be counted.
+template <class T, ValueRule rule>
+inline bool suspect(const char* base, std::size_t count) noexcept {
+    using Flag = RowFlag<T, rule>;
+    typename Flag::Bits flags = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        typename Flag::Bits b;
+        std::memcpy(&b, base + k * sizeof b, sizeof b);
+        flags = static_cast<typename Flag::Bits>(flags | Flag::of(b));
+    }
+    return Flag::raised(flags);
 }
 
 #if defined(ZENTROVA_X86_SIMD)
-// The same reduction twice as wide, for CPUs that run it.
-template <class T, ValueRule rule>
-__attribute__((target("avx2"))) bool suspect_avx2(const char* base, std::size_t count) noexcept {
-    return suspect<T, rule>(base, count);
+// The same test on CPUs that run AVX2: floats by quiet comparisons (false for
+// NaN), three instructions per four or eight rows; integers by the same
+// reduction twice as wide. `good` gathers, lane by lane, whether every row fit.
+#define ZENTROVA_CENSUS_AVX2 __attribute__((target("avx2")))
+
+template <ValueRule rule>
+ZENTROVA_CENSUS_AVX2 inline __m256d fits(__m256d v, __m256d zero, __m256d one) noexcept {
+    if constexpr (rule == ValueRule::Label)
+        return _mm256_or_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), _mm256_cmp_pd(v, one, _CMP_EQ_OQ));
+    else if constexpr (rule == ValueRule::Probability)
+        return _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, one, _CMP_LE_OQ));
+    else
+        return _mm256_cmp_pd(v, v, _CMP_EQ_OQ);
 }
+
+template <ValueRule rule>
+ZENTROVA_CENSUS_AVX2 inline __m256 fits(__m256 v, __m256 zero, __m256 one) noexcept {
+    if constexpr (rule == ValueRule::Label)
+        return _mm256_or_ps(_mm256_cmp_ps(v, zero, _CMP_EQ_OQ), _mm256_cmp_ps(v, one, _CMP_EQ_OQ));
+    else if constexpr (rule == ValueRule::Probability)
+        return _mm256_and_ps(_mm256_cmp_ps(v, zero, _CMP_GE_OQ), _mm256_cmp_ps(v, one, _CMP_LE_OQ));
+    else
+        return _mm256_cmp_ps(v, v, _CMP_EQ_OQ);
+}
+
+template <class T, ValueRule rule>
+ZENTROVA_CENSUS_AVX2 bool suspect_avx2(const char* base, std::size_t count) noexcept {
+    std::size_t k = 0;
+    if constexpr (std::is_same_v<T, double>) {
+        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+        __m256d good = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
+        for (; k + 4 <= count; k += 4)
+            good = _mm256_and_pd(good, fits<rule>(_mm256_loadu_pd(reinterpret_cast<const double*>(base) + k), zero, one));
+        if (_mm256_movemask_pd(good) != 0xF) return true;
+    } else if constexpr (std::is_same_v<T, float>) {
+        const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+        __m256 good = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ);
+        for (; k + 8 <= count; k += 8)
+            good = _mm256_and_ps(good, fits<rule>(_mm256_loadu_ps(reinterpret_cast<const float*>(base) + k), zero, one));
+        if (_mm256_movemask_ps(good) != 0xFF) return true;
+    }
+    return suspect<T, rule>(base + k * sizeof(T), count - k);
+}
+#undef ZENTROVA_CENSUS_AVX2
 #endif
 
 template <class T, ValueRule rule>

@@ -18,40 +18,81 @@ constexpr float epsilon = 1.1920929e-7f;  // 2^-23
 
 enum Family : std::uint8_t { ClassificationFamily = 3, LogisticFamily = 4, RegressionFamily = 5 };
 
-template <class T>
-void convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+// With `counted`, also whether census_detail::RowFlag<T, rule> was raised by
+// any row of the block, found in the same loop while each value is at hand.
+template <class T, ValueRule rule = ValueRule::Any, bool counted = false>
+bool convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    using Flag = census_detail::RowFlag<T, rule>;
     const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    typename Flag::Bits flags = 0;
     for (std::size_t k = 0; k < count; ++k) {
         T value;
         std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * column.stride, sizeof value);
         out[k] = static_cast<float>(static_cast<double>(value));
+        if constexpr (counted) {
+            typename Flag::Bits bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            flags = static_cast<typename Flag::Bits>(flags | Flag::of(bits));
+        }
     }
+    return counted && Flag::raised(flags);
 }
 
 // Contiguous int64 values within ±2^51 convert to double exactly through the
 // bits of 2^52 + 2^51 + v, which vectorises where a direct conversion does not;
 // a block holding a larger value converts value by value.
-void convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+template <ValueRule rule = ValueRule::Any, bool counted = false>
+bool convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     if (column.stride == static_cast<std::ptrdiff_t>(sizeof(std::int64_t))) {
+        using Flag = census_detail::RowFlag<std::int64_t, rule>;
         const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
         // Wrapping (unsigned) additions: a value out of range only sets `outside`.
         constexpr std::uint64_t limit = std::uint64_t{1} << 51;
         constexpr double magic = 6755399441055744.0;  // 2^52 + 2^51
         std::uint64_t magic_bits;
         std::memcpy(&magic_bits, &magic, sizeof magic);
-        std::uint64_t outside = 0;
+        std::uint64_t outside = 0, flags = 0;
         for (std::size_t k = 0; k < count; ++k) {
             std::uint64_t value;
             std::memcpy(&value, base + k * sizeof value, sizeof value);
             outside |= (value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
+            if constexpr (counted) flags |= Flag::of(value);
             const std::uint64_t shifted = value + magic_bits;
             double widened;
             std::memcpy(&widened, &shifted, sizeof widened);
             out[k] = static_cast<float>(widened - magic);
         }
-        if (outside == 0) return;
+        if (outside == 0) return counted && Flag::raised(flags);
     }
-    convert_values<std::int64_t>(column, start, count, out);
+    return convert_values<std::int64_t, rule, counted>(column, start, count, out);
+}
+
+template <ValueRule rule>
+bool convert_flagged(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    switch (column.kind) {
+        case columns::ElementKind::Int16: return convert_values<std::int16_t, rule, true>(column, start, count, out);
+        case columns::ElementKind::Int32: return convert_values<std::int32_t, rule, true>(column, start, count, out);
+        case columns::ElementKind::Int64: return convert_int64<rule, true>(column, start, count, out);
+        default: break;
+    }
+    // Float columns: a pass of their own over the block (still in cache) on
+    // the widest vectors, faster than flags in the conversion's loop.
+    read_floats(column, start, count, out);
+    return true;
+}
+
+// read_floats, counting the block's original values for `census` in the same loop.
+void read_counted(const PerfInput& column, std::size_t start, std::size_t count, float* out,
+                  ColumnCensus& census) noexcept {
+    bool raised = false;
+    switch (census.rule) {
+        case ValueRule::Label: raised = convert_flagged<ValueRule::Label>(column, start, count, out); break;
+        case ValueRule::Probability:
+            raised = convert_flagged<ValueRule::Probability>(column, start, count, out);
+            break;
+        case ValueRule::Any: raised = convert_flagged<ValueRule::Any>(column, start, count, out); break;
+    }
+    census.add_flagged(raised, column, start, count);
 }
 
 // Adds a block of terms; a block of only 0s and 1s (labels, mostly) is a count.
@@ -80,11 +121,12 @@ void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Perf
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
-        read_floats(y_pred, start, count, p.data());
-        read_floats(y_true, start, count, t.data());
-        if (census != nullptr) {
-            census->y_pred.add(y_pred, start, count);
-            census->y_true.add(y_true, start, count);
+        if (census == nullptr) {
+            read_floats(y_pred, start, count, p.data());
+            read_floats(y_true, start, count, t.data());
+        } else {
+            read_counted(y_pred, start, count, p.data(), census->y_pred);
+            read_counted(y_true, start, count, t.data(), census->y_true);
         }
         body(count, p.data(), t.data());
     }
@@ -106,11 +148,11 @@ bool decode_whole(std::string_view bytes, std::uint8_t family, Core& out, bool (
 
 void read_floats(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     switch (column.kind) {
-        case columns::ElementKind::Int16: return convert_values<std::int16_t>(column, start, count, out);
-        case columns::ElementKind::Int32: return convert_values<std::int32_t>(column, start, count, out);
-        case columns::ElementKind::Int64: return convert_int64(column, start, count, out);
-        case columns::ElementKind::Float32: return convert_values<float>(column, start, count, out);
-        default: return convert_values<double>(column, start, count, out);
+        case columns::ElementKind::Int16: convert_values<std::int16_t>(column, start, count, out); return;
+        case columns::ElementKind::Int32: convert_values<std::int32_t>(column, start, count, out); return;
+        case columns::ElementKind::Int64: convert_int64(column, start, count, out); return;
+        case columns::ElementKind::Float32: convert_values<float>(column, start, count, out); return;
+        default: convert_values<double>(column, start, count, out); return;
     }
 }
 
