@@ -1,4 +1,9 @@
-"""The measuring functions: inputs converted and checked here, metrics computed by the engine."""
+"""The measuring functions: inputs converted here, metrics computed by the engine.
+
+The engine also counts, in its own pass over each array, the NaN rows and the
+values outside what the argument takes (labels 0 and 1, probabilities in
+[0, 1]); a plain ndarray is read here only when it counted some, to name them.
+"""
 
 from __future__ import annotations
 
@@ -79,7 +84,8 @@ def _measure(
     range while it reads them; only when it finds some are they looked for
     here, with NumPy, to name them as before: missing rows first (refused, or
     dropped and the call made again on the rest), then ``check(keep)``, which
-    raises for values out of range. A plain ndarray is never read here.
+    raises for values out of range. When nothing is found, nothing here reads
+    a plain ndarray.
     """
     # Rows missing in the container itself (nulls, masks) are known already.
     scanned = any(c.missing is not None for c in columns)
