@@ -154,9 +154,11 @@ void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, C
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
-        for (std::size_t c = 0; c < Columns; ++c) label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
-        if (census != nullptr)
-            for (std::size_t c = 0; c < Columns; ++c) (*census)[c].add(batch[c]->view, start, count);
+        for (std::size_t c = 0; c < Columns; ++c) {
+            label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
+            // While the column's block is still in cache.
+            if (census != nullptr) (*census)[c].add(batch[c]->view, start, count);
+        }
         if constexpr (Columns == 2) {
             pairs.add(bits[0].data(), bits[1].data(), count);
         } else {
