@@ -813,7 +813,8 @@ def fmt_ratio(x: float | None) -> str:
     return f"{x:.1f}x" if x < 100 else f"{x:.0f}x"
 
 
-def array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before: BeforeBuild | None) -> None:
+def array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before: BeforeBuild | None,
+                selected: list[int] | None = None) -> None:
     try:
         import sklearn.metrics  # noqa: F401  (imported once, outside the timings)
         have_sklearn = True
@@ -835,7 +836,9 @@ def array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before:
     print(header)
     print("-" * len(header))
     mismatches, before_differs, speed_ups = [], [], []
-    for index, (case, mem_text) in enumerate(zip(cases, memory)):
+    selected = list(range(len(cases))) if selected is None else selected
+    for index, mem_text in zip(selected, memory):
+        case = cases[index]
         arrays = tuple(cols[name] for name in case.arrays)
         args = arrays + case.labels
         small = tuple(a[:iter_rows] for a in arrays)
@@ -1000,6 +1003,8 @@ def main() -> None:
                         help="timed runs of the scikit-learn calls (default: min(repeat, 3); they take seconds each)")
     parser.add_argument("--before", metavar="PYTHON", default=None,
                         help="another interpreter whose _zentrova is an earlier build: adds the column ÷before")
+    parser.add_argument("--only", metavar="NAMES", default=None,
+                        help="comma-separated function names: only their rows of the array table, no other table")
     parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
     parser.add_argument("--before-child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -1015,6 +1020,10 @@ def main() -> None:
     iter_rows = max(rows // ITERATION_FRACTION, 1000)
     started = time.perf_counter()
     cases = _cases()
+    only = set(args.only.split(",")) if args.only else None
+    if only is not None and not only <= {case.name for case in cases}:
+        parser.error(f"--only: unknown function(s) {', '.join(sorted(only - {case.name for case in cases}))}")
+    selected = [i for i, case in enumerate(cases) if only is None or case.name in only]
 
     print("_zentrova benchmark")
     for line in machine_lines():
@@ -1027,13 +1036,16 @@ def main() -> None:
     before = BeforeBuild(args.before, rows) if args.before else None
     failures: list[str] = []
     try:
-        print(f"measuring memory in {len(cases)} fresh processes ...", file=sys.stderr, flush=True)
-        memory = [measure_memory(i, rows) for i in range(len(cases))]
+        print(f"measuring memory in {len(selected)} fresh processes ...", file=sys.stderr, flush=True)
+        memory = [measure_memory(i, rows) for i in selected]
         cols = make_columns(list(COLUMN_DEPENDENCIES), rows)
-        array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before)
+        array_table(cases, cols, rows, repeat, sk_repeat, iter_rows, memory, before, selected)
     finally:
         if before is not None:
             before.close()  # frees its columns before the tables below
+    if only is not None:
+        print(f"\ntotal run time {time.perf_counter() - started:.0f} s")
+        return
     print()
     threads_table(cases, cols, repeat, failures)
     print()

@@ -212,3 +212,36 @@ def parse_report(text):
     assert list(doc) == ["passed", "failReport"] and doc["passed"] is False
     assert doc["failReport"]
     return doc["failReport"]
+
+
+# ---- kernel paths ----------------------------------------------------------
+
+def outcome(call):
+    """What call() gives: its result, or the type and text of the exception it raises."""
+    try:
+        return call()
+    except Exception as error:  # compared by the caller, not hidden
+        return (type(error), str(error))
+
+
+def outcome_on_each_path(call):
+    """{path: outcome(call) with every kernel pinned to that path}, for every path this CPU runs;
+    back to the widest afterwards."""
+    from zentrova import _engine
+
+    outcomes = {}
+    try:
+        for path in _engine._kernel_paths():
+            assert _engine._force_kernel_path(path)
+            outcomes[path] = outcome(call)
+    finally:
+        _engine._force_kernel_path(None)
+    return outcomes
+
+
+def unaligned(values):
+    """The same values in an array whose data starts one byte off any alignment."""
+    values = np.ascontiguousarray(values)
+    buffer = np.zeros(values.nbytes + 1, np.uint8)
+    buffer[1:] = values.view(np.uint8).ravel()
+    return np.frombuffer(buffer.data, dtype=values.dtype, offset=1, count=len(values))

@@ -1,13 +1,15 @@
 // Checks numeric::ExactSum against an independent exact reference and reports
 // its speed. Build and run from the repository root (each command on one line):
 //
-//   g++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
-//       tools/exact_sum_check.cpp src/numeric/exact_sum.cpp -o /tmp/exact_sum_check && /tmp/exact_sum_check
+//   g++ -std=c++20 -O3 -ffp-contract=off -Wall -Wextra -Isrc
+//       tools/exact_sum_check.cpp src/numeric/exact_sum.cpp src/numeric/cpu_features.cpp -o /tmp/exact_sum_check
+//       && /tmp/exact_sum_check
 //
 // and once more under the sanitizers (the speed figures then mean nothing):
 //
 //   g++ -std=c++20 -O1 -g -ffp-contract=off -fsanitize=address,undefined -fno-sanitize-recover=all -Isrc
-//       tools/exact_sum_check.cpp src/numeric/exact_sum.cpp -o /tmp/exact_sum_check_san && /tmp/exact_sum_check_san
+//       tools/exact_sum_check.cpp src/numeric/exact_sum.cpp src/numeric/cpu_features.cpp
+//       -o /tmp/exact_sum_check_san && /tmp/exact_sum_check_san
 //
 // The reference keeps values as sign-magnitude big integers in units of 2^-298
 // (every float and every square of a float is a whole number of them) and
@@ -26,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "numeric/cpu_features.hpp"
 #include "numeric/exact_sum.hpp"
 
 using zentrova::numeric::ExactSum;
@@ -458,6 +461,9 @@ void check_long_bulk() {
     for (float t : ts) q.add_square(t);
     expect(same_bits(q.value(), reference_squares(ts)) && same_exact_value(q, reference_total(ts, true)), "many squares",
            hex(q.value()));
+    ExactSum q_bulk;
+    q_bulk.add_squares(ts.data(), ts.size());
+    expect(q_bulk == q, "many squares in bulk", hex(q_bulk.value()));
 }
 
 // Infinite and NaN terms inside bulk chunks, among finite terms of their group.
@@ -471,6 +477,10 @@ void check_bulk_specials() {
         for (float f : specials)
             if (f != 0.0f) xs[rng() % xs.size()] = f;  // NaN compares unequal too
         check_sum("bulk with specials", xs);
+        ExactSum one, bulk_squares;
+        for (float t : xs) one.add_square(t);
+        bulk_squares.add_squares(xs.data(), xs.size());
+        expect(one == bulk_squares && same_bits(one.value(), bulk_squares.value()), "bulk squares with specials");
     }
 }
 
@@ -479,6 +489,9 @@ void check_squares_and_multiples() {
         const std::vector<float> ts = make(kind, 3000);
         ExactSum q;
         for (float t : ts) q.add_square(t);
+        ExactSum q_bulk;
+        q_bulk.add_squares(ts.data(), ts.size());
+        expect(q_bulk == q, kind, "squares in bulk differ from one by one");
         const float want = reference_squares(ts);
         expect(same_bits(q.value(), want), kind, "squares got " + hex(q.value()) + " want " + hex(want));
         expect(same_exact_value(q, reference_total(ts, true)), kind, "exact value of the squares differs");
@@ -687,13 +700,46 @@ void report_speed() {
 
 }  // namespace
 
+// Blocks summed in double windows: terms at the largest field and at every
+// field of both windows (and just below them), mostly positive, and
+// a number of terms below both windows around the point where the block goes
+// to the slots instead.
+void check_window_edges() {
+    for (int top : {1, 20, 40, 127, 200, 254}) {
+        for (std::size_t small : {0u, 1u, 63u, 64u, 65u, 300u}) {
+            std::vector<float> xs(2048 + 77);
+            for (std::size_t i = 0; i < xs.size(); ++i) {
+                // Half at the largest field, the rest spread over both windows and just below.
+                const int below = rng() % 2 ? 0 : static_cast<int>(rng() % 40);
+                const int field = std::max(0, top - below);
+                const auto mantissa = static_cast<std::uint32_t>(rng() & 0x7FFFFFu);
+                // Mostly one sign, so that sums grow as far as they can.
+                const std::uint32_t sign = rng() % 16 == 0 ? 0x80000000u : 0u;
+                xs[i] = std::bit_cast<float>(sign | static_cast<std::uint32_t>(field) << 23 | mantissa);
+            }
+            for (std::size_t i = 0; i < small; ++i)
+                xs[rng() % 2048] = std::bit_cast<float>(static_cast<std::uint32_t>(std::max(0, top - 39 - static_cast<int>(rng() % 60))) << 23 |
+                                                        static_cast<std::uint32_t>(rng() & 0x807FFFFFu));
+            xs[rng() % xs.size()] = 0.0f;
+            xs[rng() % xs.size()] = -0.0f;
+            check_sum("window edges", xs);
+        }
+    }
+}
+
 int main(int argc, char** argv) {
     const bool speed = !(argc > 1 && std::strcmp(argv[1], "--no-speed") == 0);
     check_fixed_cases();
-    for (const char* kind : {"uniform", "normal", "bits", "range", "subnormal", "logloss"})
-        for (std::size_t n : {1u, 7u, 8u, 63u, 64u, 65u, 1000u, 20000u}) check_order_independence(kind, n);
+    // Bulk sums take another kernel on each vector path; every one must be exact.
+    for (zentrova::numeric::KernelPath path : zentrova::numeric::supported_paths()) {
+        zentrova::numeric::set_path_override(path);
+        for (const char* kind : {"uniform", "normal", "bits", "range", "subnormal", "logloss"})
+            for (std::size_t n : {1u, 7u, 8u, 63u, 64u, 65u, 1000u, 20000u}) check_order_independence(kind, n);
+        check_window_edges();
+        check_bulk_specials();
+    }
+    zentrova::numeric::clear_path_override();
     check_long_bulk();
-    check_bulk_specials();
     check_squares_and_multiples();
     check_squared_deviations();
     check_encoding();

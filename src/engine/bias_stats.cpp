@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(ZENTROVA_X86_SIMD)
+#include <immintrin.h>
+#endif
+
 #include "columns/interrupt.hpp"
 #include "engine/encoding.hpp"
 #include "metrics/data_bias/pre_training.hpp"
@@ -35,7 +39,19 @@ void count_codes(const std::uint8_t* codes, std::size_t n, std::array<std::uint6
 // least the label (code bits of a column are 00, 10 or 11).
 class PairCounter {
 public:
+    template <class Isa>
     void add(const std::uint8_t* facet, const std::uint8_t* truth, std::size_t n) {
+#if defined(ZENTROVA_X86_SIMD)
+        std::size_t k = 0;
+        if constexpr (isa::wide<Isa>)
+            k = add_avx2(facet, truth, n);
+        else if constexpr (std::is_same_v<Isa, isa::Sse2>)
+            k = add_sse2(facet, truth, n);
+        facet += k;
+        truth += k;
+        n -= k;
+        rows_ += k;
+#endif
         // Byte-wide sums over at most 255 rows cannot wrap, and add 16 rows an
         // instruction.
         for (std::size_t start = 0; start < n; start += 255) {
@@ -84,6 +100,72 @@ public:
     }
 
 private:
+#if defined(ZENTROVA_X86_SIMD)
+    // The same eight sums in byte lanes, each lane adding at most 255 rows
+    // before it is emptied; return the rows done (whole vectors only).
+    std::size_t add_sse2(const std::uint8_t* facet, const std::uint8_t* truth, std::size_t n) noexcept {
+        const __m128i one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
+        std::size_t k = 0;
+        while (n - k >= 16) {
+            const std::size_t end = k + 16 * std::min<std::size_t>(255, (n - k) / 16);
+            __m128i lane[8];
+            for (__m128i& l : lane) l = zero;
+            for (; k < end; k += 16) {
+                const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(facet + k));
+                const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(truth + k));
+                const __m128i fe = _mm_and_si128(f, one), fg = _mm_and_si128(_mm_srli_epi16(f, 1), one);
+                const __m128i te = _mm_and_si128(t, one), tg = _mm_and_si128(_mm_srli_epi16(t, 1), one);
+                lane[0] = _mm_add_epi8(lane[0], fe);
+                lane[1] = _mm_add_epi8(lane[1], fg);
+                lane[2] = _mm_add_epi8(lane[2], te);
+                lane[3] = _mm_add_epi8(lane[3], tg);
+                lane[4] = _mm_add_epi8(lane[4], _mm_and_si128(fe, te));
+                lane[5] = _mm_add_epi8(lane[5], _mm_and_si128(fe, tg));
+                lane[6] = _mm_add_epi8(lane[6], _mm_and_si128(fg, te));
+                lane[7] = _mm_add_epi8(lane[7], _mm_and_si128(fg, tg));
+            }
+            for (std::size_t q = 0; q < 8; ++q) {
+                const __m128i wide = _mm_sad_epu8(lane[q], zero);  // two 64-bit sums
+                sums_[q] += static_cast<std::uint64_t>(_mm_cvtsi128_si64(wide)) +
+                            static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(wide, wide)));
+            }
+        }
+        return k;
+    }
+
+    __attribute__((target("avx2"))) std::size_t add_avx2(const std::uint8_t* facet, const std::uint8_t* truth,
+                                                         std::size_t n) noexcept {
+        const __m256i one = _mm256_set1_epi8(1), zero = _mm256_setzero_si256();
+        std::size_t k = 0;
+        while (n - k >= 32) {
+            const std::size_t end = k + 32 * std::min<std::size_t>(255, (n - k) / 32);
+            __m256i lane[8];
+            for (__m256i& l : lane) l = zero;
+            for (; k < end; k += 32) {
+                const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(facet + k));
+                const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(truth + k));
+                const __m256i fe = _mm256_and_si256(f, one), fg = _mm256_and_si256(_mm256_srli_epi16(f, 1), one);
+                const __m256i te = _mm256_and_si256(t, one), tg = _mm256_and_si256(_mm256_srli_epi16(t, 1), one);
+                lane[0] = _mm256_add_epi8(lane[0], fe);
+                lane[1] = _mm256_add_epi8(lane[1], fg);
+                lane[2] = _mm256_add_epi8(lane[2], te);
+                lane[3] = _mm256_add_epi8(lane[3], tg);
+                lane[4] = _mm256_add_epi8(lane[4], _mm256_and_si256(fe, te));
+                lane[5] = _mm256_add_epi8(lane[5], _mm256_and_si256(fe, tg));
+                lane[6] = _mm256_add_epi8(lane[6], _mm256_and_si256(fg, te));
+                lane[7] = _mm256_add_epi8(lane[7], _mm256_and_si256(fg, tg));
+            }
+            for (std::size_t q = 0; q < 8; ++q) {
+                const __m256i wide = _mm256_sad_epu8(lane[q], zero);  // four 64-bit sums
+                const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
+                sums_[q] += static_cast<std::uint64_t>(_mm_cvtsi128_si64(pair)) +
+                            static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(pair, pair)));
+            }
+        }
+        return k;
+    }
+#endif
+
     std::array<std::uint64_t, 8> sums_{};
     std::uint64_t rows_ = 0;
 };
@@ -142,25 +224,30 @@ std::optional<std::string> BiasStats<Columns>::batch_difference(
     return std::nullopt;
 }
 
-template <std::size_t Columns>
-void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch,
-                                std::array<ColumnCensus, Columns>* census) {
-    std::size_t rows = input_size(*batch[0]);
-    for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
+namespace {
+
+// Labels and counts rows [0, rows) of a batch (the shortest column's rows) and
+// adds the keys of every column's remaining rows; with `census` (one per
+// column), counts every row of each column as well.
+template <class Isa, std::size_t Columns>
+void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch, std::size_t rows,
+                 LabelledColumnState* columns, std::uint64_t* counts, ColumnCensus* census) {
+    constexpr std::size_t bins = std::size_t{1} << (2 * Columns);
     columns::InterruptPoller poller;
     std::array<std::uint8_t, block> bits[Columns];
     std::array<std::uint8_t, block> codes;
+    std::array<std::uint64_t, bins> tally{};
     PairCounter pairs;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
         for (std::size_t c = 0; c < Columns; ++c) {
-            label_block(*batch[c], start, count, bits[c].data(), columns_[c].keys);
+            label_block<Isa>(*batch[c], start, count, bits[c].data(), columns[c].keys);
             // While the column's block is still in cache.
-            if (census != nullptr) (*census)[c].add(batch[c]->view, start, count);
+            if (census != nullptr) census[c].add(batch[c]->view, start, count);
         }
         if constexpr (Columns == 2) {
-            pairs.add(bits[0].data(), bits[1].data(), count);
+            pairs.add<Isa>(bits[0].data(), bits[1].data(), count);
         } else {
             for (std::size_t k = 0; k < count; ++k) {
                 std::uint8_t code = bits[0][k];
@@ -168,19 +255,33 @@ void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, C
                     code = static_cast<std::uint8_t>(code | (bits[c][k] << (2 * c)));
                 codes[k] = code;
             }
-            count_codes<bins>(codes.data(), count, counts_);
+            count_codes<bins>(codes.data(), count, tally);
         }
     }
-    if constexpr (Columns == 2) pairs.settle(counts_);
+    if constexpr (Columns == 2) pairs.settle(tally);
+    for (std::size_t b = 0; b < bins; ++b) counts[b] += tally[b];
     for (std::size_t c = 0; c < Columns; ++c) {
         const std::size_t size = input_size(*batch[c]);
         for (std::size_t start = rows; start < size; start += block) {
             poller.advance(std::min(block, size - start));
-            scan_block_keys(*batch[c], start, std::min(block, size - start), columns_[c].keys);
-            if (census != nullptr) (*census)[c].add(batch[c]->view, start, std::min(block, size - start));
+            scan_block_keys(*batch[c], start, std::min(block, size - start), columns[c].keys);
+            if (census != nullptr) census[c].add(batch[c]->view, start, std::min(block, size - start));
         }
-        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
     }
+}
+
+}  // namespace
+
+template <std::size_t Columns>
+void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch,
+                                std::array<ColumnCensus, Columns>* census) {
+    std::size_t rows = input_size(*batch[0]);
+    for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
+    ColumnCensus* counted = census != nullptr ? census->data() : nullptr;
+    numeric::run_on_vector_path(
+        [&]<class Isa>(Isa) { count_batch<Isa, Columns>(batch, rows, columns_.data(), counts_.data(), counted); });
+    for (std::size_t c = 0; c < Columns; ++c)
+        if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
 }
 
 template <std::size_t Columns>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "engine/encoding.hpp"
 #include "metrics/performance/metrics.hpp"
 #include "numeric/log10f.hpp"
+#include "numeric/vector_paths.hpp"
 
 namespace zentrova::engine {
 namespace {
@@ -25,15 +27,21 @@ bool convert_values(const PerfInput& column, std::size_t start, std::size_t coun
     using Flag = census_detail::RowFlag<T, rule>;
     const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
     typename Flag::Bits flags = 0;
-    for (std::size_t k = 0; k < count; ++k) {
+    const auto convert = [&](std::size_t k, const char* at) {
         T value;
-        std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * column.stride, sizeof value);
+        std::memcpy(&value, at, sizeof value);
         out[k] = static_cast<float>(static_cast<double>(value));
         if constexpr (counted) {
             typename Flag::Bits bits;
             std::memcpy(&bits, &value, sizeof bits);
             flags = static_cast<typename Flag::Bits>(flags | Flag::of(bits));
         }
+    };
+    if (column.stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
+        // Contiguous: a fixed stride lets the loop vectorise.
+        for (std::size_t k = 0; k < count; ++k) convert(k, base + k * sizeof(T));
+    } else {
+        for (std::size_t k = 0; k < count; ++k) convert(k, base + static_cast<std::ptrdiff_t>(k) * column.stride);
     }
     return counted && Flag::raised(flags);
 }
@@ -67,6 +75,8 @@ bool convert_int64(const PerfInput& column, std::size_t start, std::size_t count
     return convert_values<std::int64_t, rule, counted>(column, start, count, out);
 }
 
+// Integer columns converted with their flags; a float column converted
+// plainly and reported raised, for the census to look at.
 template <ValueRule rule>
 bool convert_flagged(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     switch (column.kind) {
@@ -81,7 +91,7 @@ bool convert_flagged(const PerfInput& column, std::size_t start, std::size_t cou
     return true;
 }
 
-// read_floats, counting the block's original values for `census` in the same loop.
+// read_floats, counting the block's original values for `census` too.
 void read_counted(const PerfInput& column, std::size_t start, std::size_t count, float* out,
                   ColumnCensus& census) noexcept {
     bool raised = false;
@@ -109,6 +119,23 @@ void add_terms(numeric::ExactSum& sum, const float* values, std::size_t count) n
         return;
     }
     sum.add(values, count);
+}
+
+// The largest of start and the values greater than it, NaN skipped (a NaN is
+// never greater). Eight running maxima, merged at the end, vectorise; since
+// start is at least +0 and only a greater value replaces a maximum, the result
+// does not depend on which lane saw which value.
+float running_maximum(const float* values, std::size_t count, float start) noexcept {
+    constexpr std::size_t lanes = 8;
+    float maxima[lanes];
+    for (float& m : maxima) m = start;
+    std::size_t k = 0;
+    for (; k + lanes <= count; k += lanes)
+        for (std::size_t j = 0; j < lanes; ++j) maxima[j] = values[k + j] > maxima[j] ? values[k + j] : maxima[j];
+    for (; k < count; ++k) maxima[0] = values[k] > maxima[0] ? values[k] : maxima[0];
+    float largest = start;
+    for (float m : maxima) largest = m > largest ? m : largest;
+    return largest;
 }
 
 // Calls body(count, p, t) for consecutive blocks of both columns as floats;
@@ -220,8 +247,10 @@ bool ConfusionSums::read(std::string_view& in) {
 }
 
 void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
-    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
-        sums_.add(p, t, count);
+    numeric::run_on_vector_path([&](auto) {
+        for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
+            sums_.add(p, t, count);
+        });
     });
 }
 
@@ -245,6 +274,10 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 // ---------------------------------------------------------------- logistic
 
 void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true, census); });
+}
+
+void LogisticCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     std::array<float, block> labels, argument, logarithm;
     const float threshold = threshold_;
     for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
@@ -252,11 +285,16 @@ void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true, Perf
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
         // for 1; the other product is +0 by definition. Chosen without a branch.
+        // Both candidates are computed for every row and picked by a mask: a
+        // conditional subtraction would be a jump (the compiler may not
+        // speculate a floating-point operation), mispredicted on random labels.
         std::uint32_t general = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            const bool zero = t[k] == 0.0f;
-            argument[k] = zero ? 1.0f - p[k] : p[k];
-            general |= static_cast<std::uint32_t>(!zero) & static_cast<std::uint32_t>(t[k] != 1.0f);
+            const std::uint32_t zero = 0u - static_cast<std::uint32_t>(t[k] == 0.0f);
+            const std::uint32_t kept = std::bit_cast<std::uint32_t>(p[k]);
+            const std::uint32_t flipped = std::bit_cast<std::uint32_t>(1.0f - p[k]);
+            argument[k] = std::bit_cast<float>((flipped & zero) | (kept & ~zero));
+            general |= ~zero & static_cast<std::uint32_t>(t[k] != 1.0f);
         }
         log10_block(argument.data(), logarithm.data(), count);
         if (general != 0) {
@@ -294,19 +332,22 @@ bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
 // ---------------------------------------------------------------- regression
 
 void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
-    std::array<float, block> squared, absolute, shifted_true, shifted_pred, log_true, log_pred, percentage;
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true, census); });
+}
+
+void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
+    std::array<float, block> squared, absolute, difference, shifted_true, shifted_pred, log_true, log_pred, percentage;
     for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
-        float largest = largest_;
         for (std::size_t k = 0; k < count; ++k) {
             const float d = t[k] - p[k];
             squared[k] = d * d;
             absolute[k] = std::fabs(d);
             percentage[k] = std::fabs(d) / t[k];
-            largest = d > largest ? d : largest;  // a NaN difference leaves the maximum alone
+            difference[k] = d;
             shifted_true[k] = t[k] + 1.0f;
             shifted_pred[k] = p[k] + 1.0f;
         }
-        largest_ = largest;
+        largest_ = running_maximum(difference.data(), count, largest_);
         log10_block(shifted_true.data(), log_true.data(), count);
         log10_block(shifted_pred.data(), log_pred.data(), count);
         for (std::size_t k = 0; k < count; ++k) log_true[k] = log_true[k] - log_pred[k];
@@ -315,7 +356,7 @@ void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true, Pe
         percentage_errors_.add(percentage.data(), count);
         log_differences_.add(log_true.data(), count);
         sum_true_.add(t, count);
-        for (std::size_t k = 0; k < count; ++k) sum_true_squares_.add_square(t[k]);
+        sum_true_squares_.add_squares(t, count);
         rows_ += count;
     });
 }

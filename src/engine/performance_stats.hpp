@@ -69,6 +69,8 @@ public:
     static bool decode(std::string_view bytes, LogisticCore& out);
 
 private:
+    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census);
+
     float threshold_;
     ConfusionSums sums_;
     numeric::ExactSum log_terms_;
@@ -84,6 +86,8 @@ public:
     static bool decode(std::string_view bytes, RegressionCore& out);
 
 private:
+    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census);
+
     std::uint64_t rows_ = 0;
     numeric::ExactSum squared_errors_, absolute_errors_, sum_true_, sum_true_squares_, log_differences_,
         percentage_errors_;

@@ -39,7 +39,9 @@ bool path_supported(KernelPath path) noexcept {
         case KernelPath::Scalar: return true;
         case KernelPath::SSE2: return f.sse2;
         case KernelPath::AVX2: return f.avx2;
-        case KernelPath::AVX512: return f.avx512f;
+        // The AVX-512 kernels use the foundation and the byte, word, doubleword,
+        // quadword and vector-length extensions; a CPU without all of them takes AVX2.
+        case KernelPath::AVX512: return f.avx512f && f.avx512bw && f.avx512dq && f.avx512vl;
     }
     return false;
 }

@@ -2,7 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#include "numeric/vector_paths.hpp"
+
+#if defined(ZENTROVA_X86_SIMD)
+#include <immintrin.h>
+#endif
 
 namespace zentrova::numeric {
 namespace {
@@ -218,13 +225,168 @@ void sum_chunk(const float* x, std::size_t n, ChunkSums& out) noexcept {
     std::copy(slots.begin() + 32, slots.end(), out.negative.begin());
 }
 
+// Rows of a window block: n terms of below 2^42 units each sum below 2^53 units.
+constexpr std::size_t kWindowRows = 2048;
+// A window spans 19 exponent fields: the upper one the block's largest field
+// and the 18 below it, the lower one the 19 fields below those.
+constexpr std::uint32_t kWindowFields = 19;
+
+// The largest exponent field among n floats (255 when one is infinite or NaN).
+std::uint32_t largest_field(const float* x, std::size_t n) noexcept {
+    std::uint32_t largest = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t field = std::bit_cast<std::uint32_t>(x[k]) & 0x7F800000u;
+        largest = field > largest ? field : largest;
+    }
+    return largest >> 23;
+}
+
+// The two window sums of a block and how many terms lie below both windows.
+struct WindowSums {
+    double upper = 0.0, lower = 0.0;
+    std::size_t below = 0;
+};
+
+// Which window a term's bits belong to: 0 the upper (zeros too), 1 the lower, 2 neither.
+inline unsigned window_of(std::uint32_t bits, std::uint32_t upper_lowest, std::uint32_t lower_lowest) noexcept {
+    const std::uint32_t field = (bits >> 23) & 0xFFu;
+    if (field >= upper_lowest || (bits << 1) == 0) return 0;
+    return field >= lower_lowest ? 1 : 2;
+}
+
+// The sums of each window, in any order: all are exact.
+void window_sums_scalar(const float* x, std::size_t n, std::uint32_t upper_lowest, std::uint32_t lower_lowest,
+                        WindowSums& out) noexcept {
+    double sums[3] = {};
+    for (std::size_t k = 0; k < n; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, x + k, sizeof bits);
+        const unsigned w = window_of(bits, upper_lowest, lower_lowest);
+        if (w == 2)
+            ++out.below;
+        else
+            sums[w] += static_cast<double>(x[k]);
+    }
+    out.upper += sums[0];
+    out.lower += sums[1];
+}
+
+#if defined(ZENTROVA_X86_SIMD)
+// Terms outside a window are masked to +0 by their bits, so no arithmetic is conditional.
+__attribute__((target("avx2"))) void window_sums_avx2(const float* x, std::size_t n, std::uint32_t upper_lowest,
+                                                      std::uint32_t lower_lowest, WindowSums& out) noexcept {
+    const __m256i field_mask = _mm256_set1_epi32(0x7F800000), zero = _mm256_setzero_si256();
+    const __m256i upper_below = _mm256_set1_epi32(static_cast<int>(upper_lowest) - 1);
+    const __m256i lower_below = _mm256_set1_epi32(static_cast<int>(lower_lowest) - 1);
+    __m256d u0 = _mm256_setzero_pd(), u1 = u0, l0 = u0, l1 = u0;
+    __m256i outside = zero;
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m256i bits = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k));
+        const __m256i field = _mm256_srli_epi32(_mm256_and_si256(bits, field_mask), 23);
+        const __m256i upper = _mm256_or_si256(_mm256_cmpgt_epi32(field, upper_below),
+                                              _mm256_cmpeq_epi32(_mm256_slli_epi32(bits, 1), zero));
+        const __m256i lower = _mm256_andnot_si256(upper, _mm256_cmpgt_epi32(field, lower_below));
+        outside = _mm256_sub_epi32(outside, _mm256_cmpeq_epi32(_mm256_or_si256(upper, lower), zero));
+        const __m256 in_upper = _mm256_castsi256_ps(_mm256_and_si256(bits, upper));
+        const __m256 in_lower = _mm256_castsi256_ps(_mm256_and_si256(bits, lower));
+        u0 = _mm256_add_pd(u0, _mm256_cvtps_pd(_mm256_castps256_ps128(in_upper)));
+        u1 = _mm256_add_pd(u1, _mm256_cvtps_pd(_mm256_extractf128_ps(in_upper, 1)));
+        l0 = _mm256_add_pd(l0, _mm256_cvtps_pd(_mm256_castps256_ps128(in_lower)));
+        l1 = _mm256_add_pd(l1, _mm256_cvtps_pd(_mm256_extractf128_ps(in_lower, 1)));
+    }
+    alignas(32) double upper_parts[4], lower_parts[4];
+    _mm256_store_pd(upper_parts, _mm256_add_pd(u0, u1));
+    _mm256_store_pd(lower_parts, _mm256_add_pd(l0, l1));
+    alignas(32) std::uint32_t counts[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), outside);
+    for (std::uint32_t c : counts) out.below += c;
+    out.upper += (upper_parts[0] + upper_parts[1]) + (upper_parts[2] + upper_parts[3]);
+    out.lower += (lower_parts[0] + lower_parts[1]) + (lower_parts[2] + lower_parts[3]);
+    window_sums_scalar(x + k, n - k, upper_lowest, lower_lowest, out);
+}
+
+void window_sums_sse2(const float* x, std::size_t n, std::uint32_t upper_lowest, std::uint32_t lower_lowest,
+                      WindowSums& out) noexcept {
+    const __m128i field_mask = _mm_set1_epi32(0x7F800000), zero = _mm_setzero_si128();
+    const __m128i upper_below = _mm_set1_epi32(static_cast<int>(upper_lowest) - 1);
+    const __m128i lower_below = _mm_set1_epi32(static_cast<int>(lower_lowest) - 1);
+    __m128d u0 = _mm_setzero_pd(), u1 = u0, l0 = u0, l1 = u0;
+    __m128i outside = zero;
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k));
+        const __m128i field = _mm_srli_epi32(_mm_and_si128(bits, field_mask), 23);
+        const __m128i upper =
+            _mm_or_si128(_mm_cmpgt_epi32(field, upper_below), _mm_cmpeq_epi32(_mm_slli_epi32(bits, 1), zero));
+        const __m128i lower = _mm_andnot_si128(upper, _mm_cmpgt_epi32(field, lower_below));
+        outside = _mm_sub_epi32(outside, _mm_cmpeq_epi32(_mm_or_si128(upper, lower), zero));
+        const __m128 in_upper = _mm_castsi128_ps(_mm_and_si128(bits, upper));
+        const __m128 in_lower = _mm_castsi128_ps(_mm_and_si128(bits, lower));
+        u0 = _mm_add_pd(u0, _mm_cvtps_pd(in_upper));
+        u1 = _mm_add_pd(u1, _mm_cvtps_pd(_mm_movehl_ps(in_upper, in_upper)));
+        l0 = _mm_add_pd(l0, _mm_cvtps_pd(in_lower));
+        l1 = _mm_add_pd(l1, _mm_cvtps_pd(_mm_movehl_ps(in_lower, in_lower)));
+    }
+    alignas(16) double upper_parts[2], lower_parts[2];
+    _mm_store_pd(upper_parts, _mm_add_pd(u0, u1));
+    _mm_store_pd(lower_parts, _mm_add_pd(l0, l1));
+    alignas(16) std::uint32_t counts[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(counts), outside);
+    for (std::uint32_t c : counts) out.below += c;
+    out.upper += upper_parts[0] + upper_parts[1];
+    out.lower += lower_parts[0] + lower_parts[1];
+    window_sums_scalar(x + k, n - k, upper_lowest, lower_lowest, out);
+}
+#endif
+
+WindowSums window_sums(const float* x, std::size_t n, std::uint32_t upper_lowest, std::uint32_t lower_lowest) noexcept {
+    WindowSums out;
+#if defined(ZENTROVA_X86_SIMD)
+    switch (dispatch_path()) {
+        case KernelPath::AVX512:
+        case KernelPath::AVX2: window_sums_avx2(x, n, upper_lowest, lower_lowest, out); return out;
+        case KernelPath::SSE2: window_sums_sse2(x, n, upper_lowest, lower_lowest, out); return out;
+        case KernelPath::Scalar: break;
+    }
+#endif
+    window_sums_scalar(x, n, upper_lowest, lower_lowest, out);
+    return out;
+}
+
 }  // namespace
 
-void ExactSum::add(const float* x, std::size_t n) noexcept {
-    if (n < 256) {
-        for (std::size_t i = 0; i < n; ++i) add(x[i]);
-        return;
+// A block of finite terms is summed in doubles where that is exact. Let top be
+// its largest exponent field and lowest = top - 18 (at least 0). A term whose
+// field f is at least lowest is a multiple of its ulp, 2^(max(f, 1) - 150),
+// hence of U = 2^(max(lowest, 1) - 150), and is below 2^(top - 126) <= 2^42 U.
+// At most 2048 of them, in any order and any grouping, never leave the
+// multiples of U below 2^53 U, so every double addition is exact. The same
+// holds for the 19 fields below lowest, with their own U. Terms smaller still,
+// which should be rare, are added one by one. False (nothing added) when the
+// block holds an infinite or NaN term or many terms below both windows.
+bool ExactSum::add_block_in_window(const float* x, std::size_t n) noexcept {
+    const std::uint32_t top = largest_field(x, n);
+    if (top == 0xFFu) return false;
+    const std::uint32_t upper_lowest = top > kWindowFields - 1 ? top - (kWindowFields - 1) : 0;
+    const std::uint32_t lower_lowest = upper_lowest > kWindowFields ? upper_lowest - kWindowFields : 0;
+    const WindowSums sums = window_sums(x, n, upper_lowest, lower_lowest);
+    if (sums.below > n / 32) return false;
+    for (const double sum : {sums.upper, sums.lower}) {
+        if (sum == 0.0) continue;
+        // At most 53 significant bits: the top 24 and the rest, each a part add_wide_part files.
+        const double high = std::bit_cast<double>(std::bit_cast<std::uint64_t>(sum) & ~((std::uint64_t{1} << 29) - 1));
+        add_wide_part(high);
+        if (sum != high) add_wide_part(sum - high);
     }
+    if (sums.below != 0) {
+        for (std::size_t k = 0; k < n; ++k)
+            if (window_of(std::bit_cast<std::uint32_t>(x[k]), upper_lowest, lower_lowest) == 2) add(x[k]);
+    }
+    return true;
+}
+
+void ExactSum::add_in_slots(const float* x, std::size_t n) noexcept {
     while (n > 0) {
         const std::size_t m = std::min(n, kChunk);
         ChunkSums sums;
@@ -236,6 +398,22 @@ void ExactSum::add(const float* x, std::size_t n) noexcept {
         x += m;
         n -= m;
     }
+}
+
+void ExactSum::add(const float* x, std::size_t n) noexcept {
+    if (n < 256) {
+        for (std::size_t i = 0; i < n; ++i) add(x[i]);
+        return;
+    }
+    run_on_vector_path([&](auto) {
+        for (std::size_t start = 0; start < n; start += kWindowRows) {
+            if (!add_block_in_window(x + start, std::min(kWindowRows, n - start))) {
+                // Terms too spread for a window: the rest goes to the slots.
+                add_in_slots(x + start, n - start);
+                return;
+            }
+        }
+    });
 }
 
 void ExactSum::add_wide_part(double d) noexcept {
@@ -257,6 +435,66 @@ void ExactSum::add_square(float t) noexcept {
     }
     const double d = static_cast<double>(t);
     add_wide_part(d * d);  // exact: 48 significant bits at most, far inside double range
+}
+
+namespace {
+
+// Slots of the parts of a square t*t (a double of at most 48 significant bits)
+// by its biased exponent field: the top 24 bits go to the group of its leading
+// exponent E, the rest to the group of E - 24, as add_wide_part files them.
+// Infinities and NaN (field 2047) send the top part to the special slot and the
+// rest, which is not a number then, to a slot that is never read.
+constexpr std::size_t kSquareSlots = detail::kGroups + 2;
+constexpr std::size_t kDiscardSlot = detail::kGroups + 1;
+
+constexpr std::array<std::uint8_t, 2048> make_square_groups(int shift) noexcept {
+    std::array<std::uint8_t, 2048> groups{};
+    for (int e = 0; e < 2047; ++e) groups[static_cast<std::size_t>(e)] = static_cast<std::uint8_t>(detail::group_of(e - 1023 - shift));
+    groups[2047] = static_cast<std::uint8_t>(shift == 0 ? detail::kGroups : kDiscardSlot);
+    return groups;
+}
+constexpr std::array<std::uint8_t, 2048> kSquareHigh = make_square_groups(0);
+constexpr std::array<std::uint8_t, 2048> kSquareLow = make_square_groups(24);
+
+}  // namespace
+
+void ExactSum::add_squares(const float* t, std::size_t n) noexcept {
+    if (n < 64) {
+        for (std::size_t i = 0; i < n; ++i) add_square(t[i]);
+        return;
+    }
+    while (n > 0) {
+        const std::size_t m = std::min(n, kChunk);
+        // Every part is non-negative, below 2^31 units of its group, and a
+        // square's two parts lie in different groups (or, below group 0's
+        // range, are far smaller): each lane's and each group's sum over a
+        // chunk stays below 2^52 units, so every addition is exact.
+        alignas(64) double lanes[kLanes][kSquareSlots] = {};
+        std::size_t i = 0;
+        auto file = [&lanes](std::size_t lane, float v) noexcept {
+            const double d = static_cast<double>(v) * static_cast<double>(v);
+            const auto bits = std::bit_cast<std::uint64_t>(d);
+            const double high = std::bit_cast<double>(bits & ~((std::uint64_t{1} << 29) - 1));
+            const std::size_t field = (bits >> 52) & 0x7FF;
+            lanes[lane][kSquareHigh[field]] += high;
+            lanes[lane][kSquareLow[field]] += d - high;
+        };
+        for (; i + kLanes <= m; i += kLanes) {
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < kLanes; ++k) file(k, t[i + k]);
+        }
+        for (; i < m; ++i) file(0, t[i]);
+        for (std::size_t g = 0; g <= kGroups; ++g) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < kLanes; ++k) sum += lanes[k][g];
+            if (g == kSpecialSlot)
+                bank_[g] += sum;
+            else if (sum != 0.0)
+                add_to_group(g, sum);
+        }
+        t += m;
+        n -= m;
+    }
 }
 
 void ExactSum::add_multiple(float x, std::uint64_t count) noexcept {

@@ -75,6 +75,8 @@ public:
     void add(const float* x, std::size_t n) noexcept;
     // Adds t*t exactly (it may exceed the float range); infinite t adds +inf.
     void add_square(float t) noexcept;
+    // Adds the squares of n terms; the result equals n calls of add_square.
+    void add_squares(const float* t, std::size_t n) noexcept;
     // Adds count copies of x exactly; nothing when count is 0.
     void add_multiple(float x, std::uint64_t count) noexcept;
     // Adds everything other holds.
@@ -111,6 +113,10 @@ private:
     static_assert(detail::group_of(-127) == kFirstFloatGroup && detail::group_of(-119) == kFirstFloatGroup + 1);
     static_assert(detail::group_of(127) == kFirstFloatGroup + 31 && detail::group_of(255) < kGroups);
 
+    // Bulk adds of a block: summed in doubles within a window of binades where
+    // that is exact (false, nothing added, where it is not), or filed in slots.
+    bool add_block_in_window(const float* x, std::size_t n) noexcept;
+    void add_in_slots(const float* x, std::size_t n) noexcept;
     // Adds a double that is exactly an integer below 2^48 times a power of two.
     void add_wide_part(double d) noexcept;
     // Adds a part (or a sum of parts) below 2^52 units of group g.

@@ -33,25 +33,56 @@ auto apply(std::mutex* guard, Change&& change) {
     return change();
 }
 
+// What one attempt at a bias batch came to: done (or an error), or a column
+// whose code points, checked while labelling, need the careful read.
+struct BiasAttempt {
+    std::optional<Error> error;
+    bool recheck = false;
+};
+
 template <class Core, std::size_t Columns>
-std::optional<Error> add_bias_batch(Core& core, std::mutex* guard,
-                                    const std::array<const labelling::LabelInput*, Columns>& batch,
-                                    const std::array<std::string_view, Columns>& names,
-                                    std::array<engine::ColumnCensus, Columns>* census) {
+BiasAttempt add_bias_batch(Core& core, std::mutex* guard, const std::array<const labelling::LabelInput*, Columns>& batch,
+                           const std::array<std::string_view, Columns>& names,
+                           std::array<engine::ColumnCensus, Columns>* census) {
     std::array<engine::ColumnKind, Columns> kinds;
     for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(*batch[c]);
+    bool invalid = false;
     auto difference = apply(guard, [&] {
         auto found = core.batch_difference(kinds, names);
         if (!found) {
             // An interrupted batch adds nothing: the copy takes the batch.
+            // So do the counts, which an attempt repeated must not add twice.
             Core updated = core;
-            updated.update(batch, census);
+            std::array<engine::ColumnCensus, Columns> counts{};
+            if (census != nullptr) counts = *census;
+            try {
+                updated.update(batch, census != nullptr ? &counts : nullptr);
+            } catch (const engine::InvalidCodePoints&) {
+                invalid = true;
+                return found;
+            }
             core = std::move(updated);
+            if (census != nullptr) *census = counts;
         }
         return found;
     });
-    if (difference) return Error{ErrorCode::StatisticsDiffer, "cannot add this batch: " + *difference};
-    return std::nullopt;
+    if (invalid) return {std::nullopt, true};
+    if (difference) return {Error{ErrorCode::StatisticsDiffer, "cannot add this batch: " + *difference}, false};
+    return {};
+}
+
+// Runs `attempt(defer)` first leaving the code points of fixed-width text to
+// the labelling pass, which reads them anyway. Any failure of that attempt is
+// repeated with the careful read, which checks text before anything else
+// (iterating rows with bad code points gives NumPy's own error), so errors
+// come out as they always did. Only when every array is in memory, where the
+// second attempt runs no Python code the first one did not.
+template <class Attempt>
+std::optional<Error> with_deferred_check(bool all_in_memory_arrays, Attempt&& attempt) {
+    if (!all_in_memory_arrays) return attempt(false).error;
+    BiasAttempt first = attempt(true);
+    if (!first.error && !first.recheck) return std::nullopt;
+    return attempt(false).error;
 }
 
 // The two columns of a performance batch, y_true first when asked; with
@@ -87,12 +118,14 @@ std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* gu
                                       std::array<engine::ColumnCensus, 2>* census) {
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info});
-    // The ground truth is labelled first, so its error wins over the facet's.
-    auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy);
-    if (!truth) return std::move(truth).error();
-    auto facet = label_input(feature_array, facet_info, feature_label, copy);
-    if (!facet) return std::move(facet).error();
-    return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names, census);
+    return with_deferred_check(!copy, [&](bool defer) -> BiasAttempt {
+        // The ground truth is labelled first, so its error wins over the facet's.
+        auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy, defer);
+        if (!truth) return {std::move(truth).error()};
+        auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
+        if (!facet) return {std::move(facet).error()};
+        return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names, census);
+    });
 }
 
 std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* guard, PyObject* feature_array,
@@ -103,15 +136,17 @@ std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* 
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array),
                            prediction_info = numpy::inspect(prediction_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info, &prediction_info});
-    // Predictions, ground truth, facet: the first failure in this order is reported.
-    auto predictions = label_input(prediction_array, prediction_info, prediction_label, copy);
-    if (!predictions) return std::move(predictions).error();
-    auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy);
-    if (!truth) return std::move(truth).error();
-    auto facet = label_input(feature_array, facet_info, feature_label, copy);
-    if (!facet) return std::move(facet).error();
-    return add_bias_batch<engine::ModelBiasCore, 3>(core, guard, {&*facet, &*predictions, &*truth},
-                                                    model_bias_names, census);
+    return with_deferred_check(!copy, [&](bool defer) -> BiasAttempt {
+        // Predictions, ground truth, facet: the first failure in this order is reported.
+        auto predictions = label_input(prediction_array, prediction_info, prediction_label, copy, defer);
+        if (!predictions) return {std::move(predictions).error()};
+        auto truth = label_input(ground_truth_array, truth_info, ground_truth_label, copy, defer);
+        if (!truth) return {std::move(truth).error()};
+        auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
+        if (!facet) return {std::move(facet).error()};
+        return add_bias_batch<engine::ModelBiasCore, 3>(core, guard, {&*facet, &*predictions, &*truth},
+                                                        model_bias_names, census);
+    });
 }
 
 std::optional<Error> update_classification(engine::ClassificationCore& core, std::mutex* guard, PyObject* y_pred,

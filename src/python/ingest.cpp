@@ -133,7 +133,8 @@ bool all_in_memory(std::initializer_list<const numpy::ArrayInfo*> arrays) noexce
     return std::all_of(arrays.begin(), arrays.end(), [](const numpy::ArrayInfo* info) { return info->in_memory; });
 }
 
-Result<LabelInput> label_input(PyObject* array, const numpy::ArrayInfo& info, PyObject* label, bool copy_memory) {
+Result<LabelInput> label_input(PyObject* array, const numpy::ArrayInfo& info, PyObject* label, bool copy_memory,
+                               bool defer_code_point_check) {
     LabelInput input;
     std::optional<Error> error;
     switch (columns::family_of(info.kind)) {
@@ -149,10 +150,14 @@ Result<LabelInput> label_input(PyObject* array, const numpy::ArrayInfo& info, Py
             break;
         }
         case columns::Family::Text:
-            if (info.in_memory && code_points_valid(info.view))
+            if (info.in_memory && !copy_memory && defer_code_point_check) {
+                input.view = info.view;
+                input.code_points_unchecked = true;
+            } else if (info.in_memory && code_points_valid(info.view)) {
                 input.view = memory_view(info, copy_memory, input.bytes);
-            else
+            } else {
                 error = read_text_rows(array, info, input);
+            }
             if (!error) error = text_label(label, input);
             break;
     }

@@ -18,8 +18,12 @@ namespace zentrova::python {
 bool all_in_memory(std::initializer_list<const numpy::ArrayInfo*> arrays) noexcept;
 
 // A column to label and its label. Errors: reading the column, then the label.
+// With `defer_code_point_check`, fixed-width text in memory (not copied) is not
+// checked here but by the labelling pass that reads it anyway
+// (LabelInput::code_points_unchecked); the caller must then be ready for
+// engine::InvalidCodePoints.
 Result<labelling::LabelInput> label_input(PyObject* array, const numpy::ArrayInfo& info, PyObject* label,
-                                          bool copy_memory);
+                                          bool copy_memory, bool defer_code_point_check = false);
 
 // A numeric column of a performance function.
 struct FloatInput {

@@ -48,6 +48,9 @@ struct LabelInput {
     std::int64_t integer_label = 0;  // for integer columns
     double float_label = 0.0;        // for float columns
     TextLabel text_label;            // for text columns
+    // Fixed-width text rows in memory whose code points were not checked yet:
+    // the labelling pass checks them while it reads them.
+    bool code_points_unchecked = false;
 };
 
 }  // namespace zentrova::labelling
