@@ -117,3 +117,38 @@ def labels(rng, n, dtype="int64"):
     values = rng.integers(0, 2, n)
     values[:2] = [0, 1]
     return values.astype(dtype)
+
+
+# What each array argument of a measuring function must hold besides a value:
+# "any" number, a "label" (0 or 1) or a "probability" (in [0, 1]).
+RULES = {
+    "data_bias": {"facet": "any", "label": "any"},
+    "model_bias": {"facet": "any", "y_true": "any", "y_pred": "any"},
+    "classification": {"y_true": "label", "y_pred": "label"},
+    "logistic": {"y_true": "label", "y_prob": "probability"},
+    "regression": {"y_true": "any", "y_pred": "any"},
+}
+
+
+def census(values, rule):
+    """(NaN rows, other rows outside the rule) of one column, counted with NumPy."""
+    values = np.asarray(values)
+    nan = np.isnan(values) if values.dtype.kind == "f" else np.zeros(values.shape, dtype=bool)
+    if rule == "label":
+        outside = ~nan & (values != 0) & (values != 1)
+    elif rule == "probability":
+        outside = (values < 0) | (values > 1)
+    else:
+        outside = np.zeros(values.shape, dtype=bool)
+    return int(np.count_nonzero(nan)), int(np.count_nonzero(outside))
+
+
+def fitting_column(rng, n, rule, dtype):
+    """A random column of `n` rows whose every value fits `rule`."""
+    if rule == "label":
+        return labels(rng, n, dtype)
+    if rule == "probability" and np.dtype(dtype).kind == "f":
+        return rng.random(n).astype(dtype)
+    if rule == "probability":
+        return labels(rng, n, dtype)
+    return rng.integers(0, 4, n).astype(dtype) if np.dtype(dtype).kind == "i" else (rng.random(n) * 4).astype(dtype)

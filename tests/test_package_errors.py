@@ -6,6 +6,8 @@ import numpy as np
 import pytest
 
 import zentrova as zv
+from _inputs import RULES, fitting_column
+from _reference import assert_metrics_equal
 from zentrova._errors import call_engine
 
 ONES = np.array([1, 0, 1, 0])
@@ -240,3 +242,108 @@ class TestErrorObjects:
         assert type(copy) is type(error) and str(copy) == str(error)
         assert copy.__dict__ == error.__dict__
         assert isinstance(copy, ValueError)
+
+
+ROWS = 2 * 2048 + 5  # two whole engine blocks and a partial one
+
+
+def _call_with(function, columns, **options):
+    """Call a measuring function on columns keyed by argument name."""
+    arrays = [columns[name] for name in RULES[function]]
+    if function == "data_bias":
+        return zv.data_bias(*arrays, facet_value=2, label_value=1, **options)
+    if function == "model_bias":
+        return zv.model_bias(*arrays, facet_value=2, label_value=1, **options)
+    return getattr(zv, function)(*arrays, **options)
+
+
+def _columns(function, dtype, seed=5):
+    rng = np.random.default_rng(seed)
+    return {name: fitting_column(rng, ROWS, rule, dtype) for name, rule in RULES[function].items()}
+
+
+class TestMissingRowsAnywhere:
+    @pytest.mark.parametrize("function,argument", ARGUMENTS)
+    @pytest.mark.parametrize("dtype", ["float64", "float32", "float16"])
+    @pytest.mark.parametrize(
+        "rows", [[0], [ROWS // 2], [ROWS - 1], [4096, ROWS - 2], [0, 2047, 2048, ROWS - 1]],
+        ids=["first", "middle", "last", "partial block", "block edges"],
+    )
+    def test_nan_is_refused_with_its_count_and_dropped_on_request(self, function, argument, dtype, rows):
+        columns = _columns(function, dtype)
+        columns[argument] = columns[argument].copy()
+        columns[argument][rows] = np.nan
+        with pytest.raises(zv.MissingValuesError) as caught:
+            _call_with(function, columns)
+        assert caught.value.counts == {argument: len(rows)}
+        assert caught.value.argument == argument
+        keep = np.ones(ROWS, dtype=bool)
+        keep[rows] = False
+        kept = {name: column[keep] for name, column in columns.items()}
+        dropped = _call_with(function, columns, missing="drop")
+        assert_metrics_equal(dropped.engine_dict(), _call_with(function, kept).engine_dict())
+
+    @pytest.mark.parametrize("function", ["data_bias", "model_bias"])
+    def test_missing_rows_are_reported_before_an_empty_group(self, function):
+        columns = _columns(function, "float64")
+        columns["facet"] = np.zeros(ROWS)  # no row in the facet group
+        columns["facet"][7] = np.nan
+        with pytest.raises(zv.MissingValuesError, match="facet has 1 missing value"):
+            _call_with(function, columns)
+
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda nan: zv.data_bias(nan, ONES, facet_value="1", label_value=1),
+            lambda nan: zv.classification(nan, np.array(["a", "b", "a", "b"])),
+            lambda nan: zv.logistic(nan, np.array([0.5, 2.0, 0.5, 0.5])),
+        ],
+        ids=["bad label value", "text column", "bad probability"],
+    )
+    def test_missing_rows_are_reported_before_other_faults(self, call):
+        with pytest.raises(zv.MissingValuesError, match="1 missing value"):
+            call(np.array([1.0, np.nan, 0.0, 1.0]))
+
+
+class TestValuesNearTheEdges:
+    @pytest.mark.parametrize("function,argument", [a for a in ARGUMENTS if a[0] in ("classification", "logistic")])
+    @pytest.mark.parametrize("value", [1e-50, 1 + 1e-12, -1e-50, 2.0**-149, 1 + 2.0**-23])
+    def test_labels_that_round_to_zero_or_one_are_not_labels(self, function, argument, value):
+        columns = _columns(function, "float64")
+        columns[argument] = columns[argument].copy()
+        columns[argument][ROWS - 1] = value
+        expected = "probabilities in \\[0, 1\\]" if argument == "y_prob" else "labels 0 and 1 only"
+        if argument == "y_prob" and 0 <= value <= 1:
+            assert len(_call_with(function, columns)) == 8  # a probability after all
+            return
+        with pytest.raises(zv.InvalidInputError, match=f"{argument} must hold {expected}") as caught:
+            _call_with(function, columns)
+        assert caught.value.argument == argument
+        assert f"e.g. {np.float64(value)!r}" in str(caught.value)
+
+    @pytest.mark.parametrize("function,argument", [("classification", "y_true"), ("classification", "y_pred"), ("logistic", "y_true")])
+    @pytest.mark.parametrize("dtype", ["float64", "float32"])
+    def test_negative_zero_is_a_label(self, function, argument, dtype):
+        columns = _columns(function, dtype)
+        zeros = columns[argument] == 0
+        columns[argument] = np.where(zeros, -0.0, columns[argument]).astype(dtype)
+        reference = dict(columns, **{argument: np.abs(columns[argument])})
+        assert_metrics_equal(_call_with(function, columns).engine_dict(), _call_with(function, reference).engine_dict())
+
+    @pytest.mark.parametrize("value", [-1e-50, 1 + 1e-12, -np.inf, np.inf])
+    @pytest.mark.parametrize("dtype", ["float64", "float32"])
+    def test_probabilities_just_outside_are_refused(self, value, dtype):
+        columns = _columns("logistic", dtype)
+        columns["y_prob"][2048] = value
+        if 0 <= np.array(value, dtype=dtype) <= 1:
+            assert len(_call_with("logistic", columns)) == 8  # float32 holds it as -0 or 1
+            return
+        with pytest.raises(zv.InvalidInputError, match="y_prob must hold probabilities in \\[0, 1\\] \\(found 1 outside"):
+            _call_with("logistic", columns)
+
+    def test_nan_probability_is_a_missing_value(self):
+        columns = _columns("logistic", "float64")
+        columns["y_prob"][ROWS - 1] = np.nan
+        with pytest.raises(zv.MissingValuesError) as caught:
+            _call_with("logistic", columns)
+        assert caught.value.counts == {"y_prob": 1}

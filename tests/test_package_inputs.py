@@ -6,8 +6,9 @@ from hypothesis import strategies as st
 
 import _zentrova as raw
 import zentrova as zv
-from _inputs import NUMERIC_DTYPES, NUMERIC_KINDS, TEXT_KINDS, as_engine_dtype, labels
+from _inputs import NUMERIC_DTYPES, NUMERIC_KINDS, RULES, TEXT_KINDS, as_engine_dtype, census, fitting_column, labels
 from _reference import assert_metrics_equal
+from zentrova import _engine
 from zentrova._columns import to_column
 
 N = 64
@@ -264,3 +265,96 @@ class TestPandasShapes:
         with pytest.raises(zv.MissingValuesError) as caught:
             zv.data_bias(column, [1, 0, 1, 0], facet_value=1, label_value=1)
         assert caught.value.counts == {"facet": 4}
+
+
+# The engine's argument order of each function, and its counting entry and
+# raw function with the labels the reference columns are made for.
+ENGINE_CALLS = {
+    "data_bias": (["facet", "label"], _engine._data_bias, raw.data_bias_analyzer, (2, 1)),
+    "model_bias": (["facet", "y_true", "y_pred"], _engine._model_bias, raw.model_bias_analyzer, (2, 1, 1)),
+    "classification": (["y_pred", "y_true"], _engine._classification, raw.model_performance_classification, ()),
+    "logistic": (["y_prob", "y_true"], _engine._logistic, raw.model_performance_logisitic_regression, (0.5,)),
+    "regression": (["y_pred", "y_true"], _engine._regression, raw.model_performance_regression, ()),
+}
+# Values each rule refuses, other than NaN, by dtype kind: some round to an
+# accepted float32 (1e-50, 1 + 1e-12), some lie just outside.
+OUTSIDE = {
+    ("label", "f"): [1e-45, 1 + 1e-7, 0.5, -1.0, np.inf],
+    ("label", "i"): [2, -1],
+    ("probability", "f"): [-1e-45, 1 + 1e-7, -np.inf, 2.0],
+    ("probability", "i"): [2, -1],
+}
+ROWS = 2 * 2048 + 5  # two whole engine blocks and a partial one
+
+
+@pytest.fixture(params=_engine._kernel_paths())
+def kernel_path(request):
+    if not _engine._force_kernel_path(request.param):
+        pytest.skip(f"{request.param} falls back to the library")
+    yield request.param
+    _engine._force_kernel_path(None)
+
+
+def _layout(array, strided):
+    return np.repeat(array, 2)[::2] if strided else array
+
+
+class TestEngineCounts:
+    @pytest.mark.parametrize("function", FUNCTIONS)
+    @pytest.mark.parametrize("dtype", ["float64", "float32", "int64", "int32", "int16"])
+    @pytest.mark.parametrize("strided", [False, True], ids=["contiguous", "strided"])
+    def test_counts_equal_numpy_counts_and_clean_calls_equal_the_engine(self, function, dtype, strided, kernel_path):
+        rng = np.random.default_rng(abs(hash((function, dtype, strided))) % 2**32)
+        order, entry, engine, labels_ = ENGINE_CALLS[function]
+        columns = {name: fitting_column(rng, ROWS, RULES[function][name], dtype) for name in order}
+        arrays = [_layout(columns[name], strided) for name in order]
+        metrics, counts = entry(*arrays, *labels_)
+        assert counts == tuple((0, 0) for _ in order)
+        assert_metrics_equal(metrics, engine(*arrays, *labels_))
+
+        kind = np.dtype(dtype).kind
+        for name in order:
+            # Each value alone, so that no other one gives its block away.
+            for bad in ([np.nan] if kind == "f" else []) + OUTSIDE.get((RULES[function][name], kind), []):
+                spoiled = columns[name].copy()
+                rows = [rng.integers(0, ROWS), ROWS - 1]  # anywhere, and the last row of the partial block
+                spoiled[rows] = bad
+                arrays = [_layout(spoiled if n == name else columns[n], strided) for n in order]
+                metrics, counts = entry(*arrays, *labels_)
+                expected = tuple(census(a, RULES[function][n]) for a, n in zip(arrays, order))
+                assert counts == expected, (name, bad)
+                assert metrics is None and any(any(c) for c in counts)
+
+    @pytest.mark.parametrize("rows", [0, 1, 2047, 2048, 2049])
+    @pytest.mark.parametrize("function", ["classification", "logistic", "regression"])
+    def test_a_value_in_the_last_row_of_any_size_is_counted(self, rows, function):
+        order, entry, _, labels_ = ENGINE_CALLS[function]
+        columns = [np.zeros(rows) for _ in order]
+        if not rows:
+            with pytest.raises(ValueError, match="Arrays are emtpy|Arrays have no data"):
+                entry(*columns, *labels_)
+            return
+        columns[0][-1] = np.nan
+        metrics, counts = entry(*columns, *labels_)
+        assert counts == ((1, 0), (0, 0))
+        assert metrics is None
+
+    @given(st.data())
+    @settings(max_examples=40, deadline=None)
+    def test_package_results_are_the_engine_bits(self, data):
+        function = data.draw(st.sampled_from(FUNCTIONS))
+        dtype = data.draw(st.sampled_from(["float64", "float32", "int64"]))
+        rows = data.draw(st.integers(3, 5000))
+        rng = np.random.default_rng(data.draw(st.integers(0, 2**32 - 1)))
+        order, _, engine, labels_ = ENGINE_CALLS[function]
+        columns = {name: fitting_column(rng, rows, RULES[function][name], dtype) for name in order}
+        for name in columns:
+            if RULES[function][name] != "any":
+                columns[name][:2] = [0, 1]
+        try:
+            expected = engine(*[columns[name] for name in order], *labels_)
+        except (TypeError, ValueError):
+            return  # an empty group: the refusals are tested elsewhere
+        call = _engine_and_package(function, [columns[name] for name in order])[1]
+        package_order = list(RULES[function])
+        assert_metrics_equal(call(*[columns[name] for name in package_order]).engine_dict(), expected)

@@ -2,7 +2,9 @@
 straight from memory, plus the mask of its missing rows.
 
 Numeric columns end as float64, float32, int64, int32 or int16 (each value
-exactly the same number). Text columns are never handed to the engine as
+exactly the same number). Their NaN rows are not looked for here: the engine
+counts them in its own pass over the column, and only when it finds some does
+:meth:`Column.find_nan` build their mask. Text columns are never handed to the engine as
 object arrays: the rows equal to the label are found here with the
 container's own vectorised comparison and passed on as a 0/1 int16 column
 with label 1. The engine labels such a column row by row as the text rule
@@ -45,10 +47,11 @@ class Column:
     equals : callable or None
         For a text column: the mask of the rows equal to a str.
     missing : ndarray of bool or None
-        Rows without a value; None when there are none.
+        Rows without a value; None when there are none. NaN values count
+        only once :meth:`find_nan` has looked for them.
     """
 
-    __slots__ = ("argument", "values", "equals", "missing", "size", "from_bool", "text")
+    __slots__ = ("argument", "values", "equals", "missing", "size", "from_bool", "text", "_nan_found")
 
     def __init__(
         self,
@@ -69,6 +72,7 @@ class Column:
         # A native fixed-width text array, which the engine reads from memory
         # faster than any comparison here.
         self.text: Optional[np.ndarray] = None
+        self._nan_found = False
 
     @property
     def is_text(self) -> bool:
@@ -77,6 +81,16 @@ class Column:
     @property
     def missing_count(self) -> int:
         return 0 if self.missing is None else int(np.count_nonzero(self.missing))
+
+    def find_nan(self) -> None:
+        """Add the NaN values of a float column to its missing rows (once)."""
+        if self._nan_found:
+            return
+        self._nan_found = True
+        if self.values is not None and self.values.dtype.kind == "f":
+            nan = _float_missing(self.values)
+            if nan is not None:
+                self.missing = nan if self.missing is None else (self.missing | nan)
 
     def numbers(self) -> np.ndarray:
         """The numeric values; refuses a text column."""
@@ -158,10 +172,6 @@ def _numeric_from_numpy(argument: str, array: np.ndarray, missing: Optional[Bool
         array = narrowed
     elif kind not in "if":
         raise _unsupported(argument, f"a column of dtype {dtype}")
-    if array.dtype.kind == "f":
-        nan = _float_missing(array)
-        if nan is not None:
-            missing = nan if missing is None else (missing | nan)
     column = Column(argument, array.shape[0], values=array, missing=missing)
     column.from_bool = from_bool
     return column

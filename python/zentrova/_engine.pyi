@@ -1,6 +1,6 @@
 # Type stubs of the native statistics objects: mergeable, batch by batch,
 # identical to one call of the matching _zentrova function on all rows.
-from typing import Dict, Union, final
+from typing import Dict, Optional, Tuple, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -8,6 +8,27 @@ from typing_extensions import Self
 
 _Label = Union[float, int, str]
 _Array = npt.NDArray[np.generic]
+# The package's calls: the matching _zentrova function's metrics (None when a
+# count is nonzero) and (NaN rows, rows out of range) of each array argument.
+_Counted = Tuple[Optional[Dict[str, float]], Tuple[Tuple[int, int], ...]]
+
+def _data_bias(
+    feature_array: _Array,
+    ground_truth_array: _Array,
+    feature_label_or_threshold: _Label,
+    ground_truth_label_or_threshold: _Label,
+) -> _Counted: ...
+def _model_bias(
+    feature_array: _Array,
+    ground_truth_array: _Array,
+    prediction_array: _Array,
+    feature_label_or_threshold: _Label,
+    ground_truth_label_or_threshold: _Label,
+    prediction_label_or_threshold: _Label,
+) -> _Counted: ...
+def _classification(y_pred: _Array, y_true: _Array) -> _Counted: ...
+def _logistic(y_pred: _Array, y_true: _Array, decision_threshold: float = 0.5) -> _Counted: ...
+def _regression(y_pred: _Array, y_true: _Array) -> _Counted: ...
 
 @final
 class DataBiasStats:

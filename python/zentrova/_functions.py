@@ -1,4 +1,9 @@
-"""The measuring functions: inputs converted and checked here, metrics computed by the engine."""
+"""The measuring functions: inputs converted here, metrics computed by the engine.
+
+The engine also counts, in its own pass over each array, the NaN rows and the
+values outside what the argument takes (labels 0 and 1, probabilities in
+[0, 1]); a plain ndarray is read here only when it counted some, to name them.
+"""
 
 from __future__ import annotations
 
@@ -8,8 +13,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-import _zentrova
-
+from . import _engine
 from ._columns import Column, Label, engine_label, to_column
 from ._errors import InvalidInputError, MissingValuesError, call_engine
 from ._names import ClassificationMetric, DataBiasMetric, LogisticMetric, ModelBiasMetric, RegressionMetric
@@ -20,11 +24,8 @@ __all__ = ["classification", "data_bias", "logistic", "model_bias", "regression"
 _MISSING_CHOICES = ("raise", "drop")
 
 
-def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[Column], Optional[np.ndarray]]:
-    """Convert the columns of one call, check their lengths and missing rows.
-
-    Returns the columns and the mask of the rows to keep (None: keep all).
-    """
+def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> List[Column]:
+    """Convert the columns of one call and check their lengths."""
     if missing not in _MISSING_CHOICES:
         raise InvalidInputError(f"missing must be 'raise' or 'drop', not {missing!r}", argument="missing")
     columns = [to_column(data, argument) for data, argument in inputs]
@@ -35,9 +36,20 @@ def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[C
             f"Found input variables with inconsistent numbers of samples: [{described}]",
             argument=next(c.argument for c in columns if c.size != columns[0].size),
         )
+    return columns
+
+
+def _missing_rows(columns: Sequence[Column], missing: str) -> Optional[np.ndarray]:
+    """The mask of the rows to keep (None: keep all), NaN values included.
+
+    Raises MissingValuesError when a column has missing rows and ``missing``
+    is "raise".
+    """
+    for column in columns:
+        column.find_nan()
     with_missing = [c for c in columns if c.missing is not None]
     if not with_missing:
-        return columns, None
+        return None
     if missing == "raise":
         counts = {c.argument: c.missing_count for c in with_missing}
         described = "; ".join(f"{name} has {count} missing value{'s' * (count != 1)}" for name, count in counts.items())
@@ -51,7 +63,53 @@ def _columns(inputs: Sequence[Tuple[object, str]], missing: str) -> Tuple[List[C
     for column in with_missing[1:]:
         assert column.missing is not None
         absent = absent | column.missing
-    return columns, ~absent
+    return ~absent
+
+
+_Counts = Tuple[Tuple[int, int], ...]
+
+
+def _measure(
+    context: str,
+    entry: Callable[..., "Tuple[Optional[dict[str, float]], _Counts]"],
+    columns: Sequence[Column],
+    missing: str,
+    build: Callable[[Optional[np.ndarray]], Tuple[object, ...]],
+    check: Optional[Callable[[Optional[np.ndarray]], None]] = None,
+) -> "dict[str, float]":
+    """The engine's metrics of one call, its columns checked in the engine's pass.
+
+    ``build(keep)`` gives the engine's arguments for the rows kept (None: all
+    rows). The engine counts each array's NaN rows and values outside its
+    range while it reads them; only when it finds some are they looked for
+    here, with NumPy, to name them as before: missing rows first (refused, or
+    dropped and the call made again on the rest), then ``check(keep)``, which
+    raises for values out of range. When nothing is found, nothing here reads
+    a plain ndarray.
+    """
+    # Rows missing in the container itself (nulls, masks) are known already.
+    scanned = any(c.missing is not None for c in columns)
+    keep = _missing_rows(columns, missing) if scanned else None
+    while True:
+        refusal: Optional[InvalidInputError] = None
+        try:
+            arguments = build(keep)
+        except InvalidInputError as error:
+            refusal = error
+        if refusal is not None:
+            if not scanned:
+                _missing_rows(columns, missing)  # missing rows are reported first
+            raise refusal
+        metrics, counts = call_engine(context, entry, *arguments)
+        if metrics is not None:
+            return metrics
+        if not scanned and any(nan for nan, _ in counts):
+            scanned = True
+            keep = _missing_rows(columns, missing)
+            continue
+        if check is not None:
+            check(keep)
+        raise RuntimeError(f"{context}: the engine counted values that the package does not find: {counts}")
 
 
 def _bias_column(column: Column, label: object, label_argument: str, keep: Optional[np.ndarray]) -> Tuple[np.ndarray, Label]:
@@ -119,11 +177,15 @@ def data_bias(
     >>> r["DifferenceInProportionOfLabels"]
     0.5
     """
-    (facet_column, label_column), keep = _columns(((facet, "facet"), (label, "label")), missing)
-    label_array, label_key = _bias_column(label_column, label_value, "label_value", keep)
-    facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
-    raw = call_engine("data_bias", _zentrova.data_bias_analyzer, facet_array, label_array, facet_key, label_key)
-    return MetricResult(DataBiasMetric, raw)
+    columns = _columns(((facet, "facet"), (label, "label")), missing)
+    facet_column, label_column = columns
+
+    def build(keep: Optional[np.ndarray]) -> Tuple[object, ...]:
+        label_array, label_key = _bias_column(label_column, label_value, "label_value", keep)
+        facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
+        return facet_array, label_array, facet_key, label_key
+
+    return MetricResult(DataBiasMetric, _measure("data_bias", _engine._data_bias, columns, missing, build))
 
 
 def model_bias(
@@ -166,23 +228,16 @@ def model_bias(
     """
     if prediction_value is None:
         prediction_value = label_value
-    (facet_column, true_column, pred_column), keep = _columns(
-        ((facet, "facet"), (y_true, "y_true"), (y_pred, "y_pred")), missing
-    )
-    pred_array, pred_key = _bias_column(pred_column, prediction_value, "prediction_value", keep)
-    true_array, true_key = _bias_column(true_column, label_value, "label_value", keep)
-    facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
-    raw = call_engine(
-        "model_bias",
-        _zentrova.model_bias_analyzer,
-        facet_array,
-        true_array,
-        pred_array,
-        facet_key,
-        true_key,
-        pred_key,
-    )
-    return MetricResult(ModelBiasMetric, raw)
+    columns = _columns(((facet, "facet"), (y_true, "y_true"), (y_pred, "y_pred")), missing)
+    facet_column, true_column, pred_column = columns
+
+    def build(keep: Optional[np.ndarray]) -> Tuple[object, ...]:
+        pred_array, pred_key = _bias_column(pred_column, prediction_value, "prediction_value", keep)
+        true_array, true_key = _bias_column(true_column, label_value, "label_value", keep)
+        facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
+        return facet_array, true_array, pred_array, facet_key, true_key, pred_key
+
+    return MetricResult(ModelBiasMetric, _measure("model_bias", _engine._model_bias, columns, missing, build))
 
 
 def _kept(column: Column, keep: Optional[np.ndarray]) -> np.ndarray:
@@ -190,50 +245,23 @@ def _kept(column: Column, keep: Optional[np.ndarray]) -> np.ndarray:
     return values if keep is None else values[keep]
 
 
-def _one_bits(values: np.ndarray) -> Tuple[np.ndarray, int]:
-    """The float values viewed as unsigned integers, and the bits of 1.0."""
-    unsigned = np.uint64 if values.dtype.itemsize == 8 else np.uint32
-    return values.view(unsigned), int(np.array(1, dtype=values.dtype).view(unsigned))
-
-
 def _require_binary(column: Column, values: np.ndarray) -> None:
-    """Refuse labels other than 0 and 1, in as few passes as the dtype allows."""
-    if column.from_bool or not values.size:
+    """Refuse labels other than 0 and 1."""
+    if column.from_bool:
         return
-    if values.dtype.kind == "i":
-        # 0 and 1 are the only integers whose bits lie within 1, negative ones
-        # included: one pass.
-        if not int(np.bitwise_or.reduce(values)) & ~1:
-            return
-    else:
-        bits, one = _one_bits(values)
-        if int(np.bitwise_or.reduce(bits)) | one == one:
-            # Every value is +0.0 or a power of two up to 1; they are all 1.0
-            # exactly when their sum equals their count.
-            if float(values.sum()) == np.count_nonzero(values):
-                return
-        elif np.count_nonzero(values == 1) + np.count_nonzero(values == 0) == values.size:
-            return  # -0.0 among the zeros
-    argument = column.argument
     bad = values[(values != 0) & (values != 1)]
-    raise InvalidInputError(
-        f"{argument} must hold labels 0 and 1 only (found {bad.size} other value{'s' * (bad.size != 1)}, "
-        f"e.g. {bad[0]!r}); map the positive class to 1 first, e.g. {argument} == 'yes'",
-        argument=argument,
-    )
+    if bad.size:
+        argument = column.argument
+        raise InvalidInputError(
+            f"{argument} must hold labels 0 and 1 only (found {bad.size} other value{'s' * (bad.size != 1)}, "
+            f"e.g. {bad[0]!r}); map the positive class to 1 first, e.g. {argument} == 'yes'",
+            argument=argument,
+        )
 
 
 def _require_probabilities(values: np.ndarray, argument: str) -> None:
-    if not values.size:
-        return
-    if values.dtype.kind == "f":
-        # Non-negative floats order as their bits do: one pass when all lie in
-        # [+0, 1]; the exact test below settles anything else (-0.0 included).
-        bits, one = _one_bits(values)
-        if int(bits.max()) <= one:
-            return
-    if not (values.min() >= 0 and values.max() <= 1):
-        bad = values[(values < 0) | (values > 1)]
+    bad = values[(values < 0) | (values > 1)]
+    if bad.size:
         raise InvalidInputError(
             f"{argument} must hold probabilities in [0, 1] (found {bad.size} outside, e.g. {bad[0]!r})",
             argument=argument,
@@ -252,18 +280,30 @@ def _same_kind(a: np.ndarray, b: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
 
 def _performance(
     name: str,
-    function: Callable[..., "dict[str, float]"],
+    entry: Callable[..., "Tuple[Optional[dict[str, float]], _Counts]"],
     y_true: object,
     y_pred: object,
     pred_argument: str,
     missing: str,
-    check: Callable[[Column, np.ndarray, Column, np.ndarray], Tuple[np.ndarray, np.ndarray]],
+    check: Optional[Callable[[Column, np.ndarray, Column, np.ndarray], None]],
     *extra: object,
+    same_kind: bool = False,
 ) -> "dict[str, float]":
-    (true_column, pred_column), keep = _columns(((y_true, "y_true"), (y_pred, pred_argument)), missing)
-    true_values, pred_values = check(true_column, _kept(true_column, keep), pred_column, _kept(pred_column, keep))
-    # The engine takes predictions first.
-    return call_engine(name, function, pred_values, true_values, *extra)
+    columns = _columns(((y_true, "y_true"), (y_pred, pred_argument)), missing)
+    true_column, pred_column = columns
+
+    def build(keep: Optional[np.ndarray]) -> Tuple[object, ...]:
+        true_values, pred_values = _kept(true_column, keep), _kept(pred_column, keep)
+        if same_kind:
+            true_values, pred_values = _same_kind(true_values, pred_values)
+        # The engine takes predictions first.
+        return (pred_values, true_values, *extra)
+
+    def check_values(keep: Optional[np.ndarray]) -> None:
+        if check is not None:
+            check(true_column, _kept(true_column, keep), pred_column, _kept(pred_column, keep))
+
+    return _measure(name, entry, columns, missing, build, check_values)
 
 
 def classification(y_true: object, y_pred: object, *, missing: str = "raise") -> "MetricResult[ClassificationMetric]":
@@ -300,12 +340,11 @@ def classification(y_true: object, y_pred: object, *, missing: str = "raise") ->
     (0.5, 1.0)
     """
 
-    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> None:
         _require_binary(tc, t)
         _require_binary(pc, p)
-        return _same_kind(t, p)
 
-    raw = _performance("classification", _zentrova.model_performance_classification, y_true, y_pred, "y_pred", missing, check)
+    raw = _performance("classification", _engine._classification, y_true, y_pred, "y_pred", missing, check, same_kind=True)
     return MetricResult(ClassificationMetric, raw)
 
 
@@ -344,14 +383,13 @@ def logistic(
     if isinstance(threshold, (bool, np.bool_)) or not isinstance(threshold, numbers.Real) or math.isnan(threshold):
         raise InvalidInputError(f"threshold must be a real number, not {threshold!r}", argument="threshold")
 
-    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> None:
         _require_binary(tc, t)
         _require_probabilities(p, "y_prob")
-        return t, p
 
     raw = _performance(
         "logistic",
-        _zentrova.model_performance_logisitic_regression,
+        _engine._logistic,
         y_true,
         y_prob,
         "y_prob",
@@ -385,9 +423,5 @@ def regression(y_true: object, y_pred: object, *, missing: str = "raise") -> "Me
     InvalidInputError, MissingValuesError, EmptyGroupError
         As for :func:`classification`.
     """
-
-    def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
-        return t, p
-
-    raw = _performance("regression", _zentrova.model_performance_regression, y_true, y_pred, "y_pred", missing, check)
+    raw = _performance("regression", _engine._regression, y_true, y_pred, "y_pred", missing, None)
     return MetricResult(RegressionMetric, raw)

@@ -227,10 +227,11 @@ std::optional<std::string> BiasStats<Columns>::batch_difference(
 namespace {
 
 // Labels and counts rows [0, rows) of a batch (the shortest column's rows) and
-// adds the keys of every column's remaining rows.
+// adds the keys of every column's remaining rows; with `census` (one per
+// column), counts every row of each column as well.
 template <class Isa, std::size_t Columns>
 void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch, std::size_t rows,
-                 LabelledColumnState* columns, std::uint64_t* counts) {
+                 LabelledColumnState* columns, std::uint64_t* counts, ColumnCensus* census) {
     constexpr std::size_t bins = std::size_t{1} << (2 * Columns);
     columns::InterruptPoller poller;
     std::array<std::uint8_t, block> bits[Columns];
@@ -240,8 +241,11 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
-        for (std::size_t c = 0; c < Columns; ++c)
+        for (std::size_t c = 0; c < Columns; ++c) {
             label_block<Isa>(*batch[c], start, count, bits[c].data(), columns[c].keys);
+            // While the column's block is still in cache.
+            if (census != nullptr) census[c].add(batch[c]->view, start, count);
+        }
         if constexpr (Columns == 2) {
             pairs.add<Isa>(bits[0].data(), bits[1].data(), count);
         } else {
@@ -261,6 +265,7 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
         for (std::size_t start = rows; start < size; start += block) {
             poller.advance(std::min(block, size - start));
             scan_block_keys(*batch[c], start, std::min(block, size - start), columns[c].keys);
+            if (census != nullptr) census[c].add(batch[c]->view, start, std::min(block, size - start));
         }
     }
 }
@@ -268,10 +273,13 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
 }  // namespace
 
 template <std::size_t Columns>
-void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch) {
+void BiasStats<Columns>::update(const std::array<const labelling::LabelInput*, Columns>& batch,
+                                std::array<ColumnCensus, Columns>* census) {
     std::size_t rows = input_size(*batch[0]);
     for (std::size_t c = 1; c < Columns; ++c) rows = std::min(rows, input_size(*batch[c]));
-    numeric::run_on_vector_path([&]<class Isa>(Isa) { count_batch<Isa, Columns>(batch, rows, columns_.data(), counts_.data()); });
+    ColumnCensus* counted = census != nullptr ? census->data() : nullptr;
+    numeric::run_on_vector_path(
+        [&]<class Isa>(Isa) { count_batch<Isa, Columns>(batch, rows, columns_.data(), counts_.data(), counted); });
     for (std::size_t c = 0; c < Columns; ++c)
         if (columns_[c].kind == ColumnKind::Unset) columns_[c].kind = kind_of(*batch[c]);
 }

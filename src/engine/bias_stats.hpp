@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/census.hpp"
 #include "engine/columns.hpp"
 #include "engine/labelling.hpp"
 #include "common/errors.hpp"
@@ -51,8 +52,10 @@ public:
                                                 const std::array<std::string_view, Columns>& names) const;
 
     // Adds a batch: rows up to the shortest column are counted; every row of a
-    // column counts for its distinct keys. The caller checked the kinds.
-    void update(const std::array<const labelling::LabelInput*, Columns>& batch);
+    // column counts for its distinct keys. The caller checked the kinds. With
+    // `census`, every row of each column is counted in the same pass.
+    void update(const std::array<const labelling::LabelInput*, Columns>& batch,
+                std::array<ColumnCensus, Columns>* census = nullptr);
     void merge(const BiasStats& other);
 
     const LabelledColumnState& column(std::size_t c) const noexcept { return columns_[c]; }

@@ -20,49 +20,89 @@ constexpr float epsilon = 1.1920929e-7f;  // 2^-23
 
 enum Family : std::uint8_t { ClassificationFamily = 3, LogisticFamily = 4, RegressionFamily = 5 };
 
-template <class T>
-void convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+// With `counted`, also whether census_detail::RowFlag<T, rule> was raised by
+// any row of the block, found in the same loop while each value is at hand.
+template <class T, ValueRule rule = ValueRule::Any, bool counted = false>
+bool convert_values(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    using Flag = census_detail::RowFlag<T, rule>;
     const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
+    typename Flag::Bits flags = 0;
+    const auto convert = [&](std::size_t k, const char* at) {
+        T value;
+        std::memcpy(&value, at, sizeof value);
+        out[k] = static_cast<float>(static_cast<double>(value));
+        if constexpr (counted) {
+            typename Flag::Bits bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            flags = static_cast<typename Flag::Bits>(flags | Flag::of(bits));
+        }
+    };
     if (column.stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
         // Contiguous: a fixed stride lets the loop vectorise.
-        for (std::size_t k = 0; k < count; ++k) {
-            T value;
-            std::memcpy(&value, base + k * sizeof value, sizeof value);
-            out[k] = static_cast<float>(static_cast<double>(value));
-        }
-        return;
+        for (std::size_t k = 0; k < count; ++k) convert(k, base + k * sizeof(T));
+    } else {
+        for (std::size_t k = 0; k < count; ++k) convert(k, base + static_cast<std::ptrdiff_t>(k) * column.stride);
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        T value;
-        std::memcpy(&value, base + static_cast<std::ptrdiff_t>(k) * column.stride, sizeof value);
-        out[k] = static_cast<float>(static_cast<double>(value));
-    }
+    return counted && Flag::raised(flags);
 }
 
 // Contiguous int64 values within ±2^51 convert to double exactly through the
 // bits of 2^52 + 2^51 + v, which vectorises where a direct conversion does not;
 // a block holding a larger value converts value by value.
-void convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+template <ValueRule rule = ValueRule::Any, bool counted = false>
+bool convert_int64(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     if (column.stride == static_cast<std::ptrdiff_t>(sizeof(std::int64_t))) {
+        using Flag = census_detail::RowFlag<std::int64_t, rule>;
         const char* base = column.data + static_cast<std::ptrdiff_t>(start) * column.stride;
         // Wrapping (unsigned) additions: a value out of range only sets `outside`.
         constexpr std::uint64_t limit = std::uint64_t{1} << 51;
         constexpr double magic = 6755399441055744.0;  // 2^52 + 2^51
         std::uint64_t magic_bits;
         std::memcpy(&magic_bits, &magic, sizeof magic);
-        std::uint64_t outside = 0;
+        std::uint64_t outside = 0, flags = 0;
         for (std::size_t k = 0; k < count; ++k) {
             std::uint64_t value;
             std::memcpy(&value, base + k * sizeof value, sizeof value);
             outside |= (value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
+            if constexpr (counted) flags |= Flag::of(value);
             const std::uint64_t shifted = value + magic_bits;
             double widened;
             std::memcpy(&widened, &shifted, sizeof widened);
             out[k] = static_cast<float>(widened - magic);
         }
-        if (outside == 0) return;
+        if (outside == 0) return counted && Flag::raised(flags);
     }
-    convert_values<std::int64_t>(column, start, count, out);
+    return convert_values<std::int64_t, rule, counted>(column, start, count, out);
+}
+
+// Integer columns converted with their flags; a float column converted
+// plainly and reported raised, for the census to look at.
+template <ValueRule rule>
+bool convert_flagged(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
+    switch (column.kind) {
+        case columns::ElementKind::Int16: return convert_values<std::int16_t, rule, true>(column, start, count, out);
+        case columns::ElementKind::Int32: return convert_values<std::int32_t, rule, true>(column, start, count, out);
+        case columns::ElementKind::Int64: return convert_int64<rule, true>(column, start, count, out);
+        default: break;
+    }
+    // Float columns: a pass of their own over the block (still in cache) on
+    // the widest vectors, faster than flags in the conversion's loop.
+    read_floats(column, start, count, out);
+    return true;
+}
+
+// read_floats, counting the block's original values for `census` too.
+void read_counted(const PerfInput& column, std::size_t start, std::size_t count, float* out,
+                  ColumnCensus& census) noexcept {
+    bool raised = false;
+    switch (census.rule) {
+        case ValueRule::Label: raised = convert_flagged<ValueRule::Label>(column, start, count, out); break;
+        case ValueRule::Probability:
+            raised = convert_flagged<ValueRule::Probability>(column, start, count, out);
+            break;
+        case ValueRule::Any: raised = convert_flagged<ValueRule::Any>(column, start, count, out); break;
+    }
+    census.add_flagged(raised, column, start, count);
 }
 
 // Adds a block of terms; a block of only 0s and 1s (labels, mostly) is a count.
@@ -98,17 +138,23 @@ float running_maximum(const float* values, std::size_t count, float start) noexc
     return largest;
 }
 
-// Calls body(count, p, t) for consecutive blocks of both columns as floats.
+// Calls body(count, p, t) for consecutive blocks of both columns as floats;
+// with a census, counts each block's original values while they are in cache.
 template <class Body>
-void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, Body&& body) {
+void for_each_float_block(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census, Body&& body) {
     std::array<float, block> p, t;
     const std::size_t rows = std::min(y_pred.size, y_true.size);
     columns::InterruptPoller poller;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
-        read_floats(y_pred, start, count, p.data());
-        read_floats(y_true, start, count, t.data());
+        if (census == nullptr) {
+            read_floats(y_pred, start, count, p.data());
+            read_floats(y_true, start, count, t.data());
+        } else {
+            read_counted(y_pred, start, count, p.data(), census->y_pred);
+            read_counted(y_true, start, count, t.data(), census->y_true);
+        }
         body(count, p.data(), t.data());
     }
 }
@@ -129,11 +175,11 @@ bool decode_whole(std::string_view bytes, std::uint8_t family, Core& out, bool (
 
 void read_floats(const PerfInput& column, std::size_t start, std::size_t count, float* out) noexcept {
     switch (column.kind) {
-        case columns::ElementKind::Int16: return convert_values<std::int16_t>(column, start, count, out);
-        case columns::ElementKind::Int32: return convert_values<std::int32_t>(column, start, count, out);
-        case columns::ElementKind::Int64: return convert_int64(column, start, count, out);
-        case columns::ElementKind::Float32: return convert_values<float>(column, start, count, out);
-        default: return convert_values<double>(column, start, count, out);
+        case columns::ElementKind::Int16: convert_values<std::int16_t>(column, start, count, out); return;
+        case columns::ElementKind::Int32: convert_values<std::int32_t>(column, start, count, out); return;
+        case columns::ElementKind::Int64: convert_int64(column, start, count, out); return;
+        case columns::ElementKind::Float32: convert_values<float>(column, start, count, out); return;
+        default: convert_values<double>(column, start, count, out); return;
     }
 }
 
@@ -200,9 +246,9 @@ bool ConfusionSums::read(std::string_view& in) {
     return true;
 }
 
-void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
+void ClassificationCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     numeric::run_on_vector_path([&](auto) {
-        for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+        for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
             sums_.add(p, t, count);
         });
     });
@@ -227,14 +273,14 @@ bool ClassificationCore::decode(std::string_view bytes, ClassificationCore& out)
 
 // ---------------------------------------------------------------- logistic
 
-void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true); });
+void LogisticCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true, census); });
 }
 
-void LogisticCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
+void LogisticCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     std::array<float, block> labels, argument, logarithm;
     const float threshold = threshold_;
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
         for (std::size_t k = 0; k < count; ++k) labels[k] = p[k] >= threshold ? 1.0f : 0.0f;
         sums_.add(labels.data(), t, count);
         // A label of exactly 0 or 1 leaves one logarithm: of 1 - p for 0, of p
@@ -285,13 +331,13 @@ bool LogisticCore::decode(std::string_view bytes, LogisticCore& out) {
 
 // ---------------------------------------------------------------- regression
 
-void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true) {
-    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true); });
+void RegressionCore::update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
+    numeric::run_on_vector_path([&](auto) { update_blocks(y_pred, y_true, census); });
 }
 
-void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true) {
+void RegressionCore::update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census) {
     std::array<float, block> squared, absolute, difference, shifted_true, shifted_pred, log_true, log_pred, percentage;
-    for_each_float_block(y_pred, y_true, [&](std::size_t count, const float* p, const float* t) {
+    for_each_float_block(y_pred, y_true, census, [&](std::size_t count, const float* p, const float* t) {
         for (std::size_t k = 0; k < count; ++k) {
             const float d = t[k] - p[k];
             squared[k] = d * d;

@@ -12,6 +12,7 @@
 #include "columns/dtype.hpp"
 #include "common/errors.hpp"
 #include "common/metric_map.hpp"
+#include "engine/census.hpp"
 #include "metrics/performance/table.hpp"
 #include "numeric/exact_sum.hpp"
 
@@ -19,6 +20,11 @@ namespace zentrova::engine {
 
 // Rows of a performance column: numeric values read as doubles and rounded to float.
 using PerfInput = columns::ColumnView;
+
+// What an update counts of its two columns, for a caller that asks (see census.hpp).
+struct PerfCensus {
+    ColumnCensus y_pred, y_true;
+};
 
 // Counts and sums of the binary classification metrics.
 struct ConfusionSums {
@@ -35,7 +41,7 @@ struct ConfusionSums {
 class ClassificationCore {
 public:
     // Both columns hold the same number of rows.
-    void update(const PerfInput& y_pred, const PerfInput& y_true);
+    void update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census = nullptr);
     void merge(const ClassificationCore& other) { sums_.merge(other.sums_); }
     Result<MetricMap> metrics() const;
     std::uint64_t rows() const noexcept { return sums_.rows; }
@@ -52,7 +58,7 @@ public:
     explicit LogisticCore(float decision_threshold = 0.5f) : threshold_(decision_threshold) {}
     float decision_threshold() const noexcept { return threshold_; }
 
-    void update(const PerfInput& y_pred, const PerfInput& y_true);
+    void update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census = nullptr);
     void merge(const LogisticCore& other) {
         sums_.merge(other.sums_);
         log_terms_.merge(other.log_terms_);
@@ -63,7 +69,7 @@ public:
     static bool decode(std::string_view bytes, LogisticCore& out);
 
 private:
-    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true);
+    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census);
 
     float threshold_;
     ConfusionSums sums_;
@@ -72,7 +78,7 @@ private:
 
 class RegressionCore {
 public:
-    void update(const PerfInput& y_pred, const PerfInput& y_true);
+    void update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census = nullptr);
     void merge(const RegressionCore& other);
     Result<MetricMap> metrics() const;
 
@@ -80,7 +86,7 @@ public:
     static bool decode(std::string_view bytes, RegressionCore& out);
 
 private:
-    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true);
+    void update_blocks(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census);
 
     std::uint64_t rows_ = 0;
     numeric::ExactSum squared_errors_, absolute_errors_, sum_true_, sum_true_squares_, log_differences_,

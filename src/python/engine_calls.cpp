@@ -42,7 +42,8 @@ struct BiasAttempt {
 
 template <class Core, std::size_t Columns>
 BiasAttempt add_bias_batch(Core& core, std::mutex* guard, const std::array<const labelling::LabelInput*, Columns>& batch,
-                           const std::array<std::string_view, Columns>& names) {
+                           const std::array<std::string_view, Columns>& names,
+                           std::array<engine::ColumnCensus, Columns>* census) {
     std::array<engine::ColumnKind, Columns> kinds;
     for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(*batch[c]);
     bool invalid = false;
@@ -50,14 +51,18 @@ BiasAttempt add_bias_batch(Core& core, std::mutex* guard, const std::array<const
         auto found = core.batch_difference(kinds, names);
         if (!found) {
             // An interrupted batch adds nothing: the copy takes the batch.
+            // So do the counts, which an attempt repeated must not add twice.
             Core updated = core;
+            std::array<engine::ColumnCensus, Columns> counts{};
+            if (census != nullptr) counts = *census;
             try {
-                updated.update(batch);
+                updated.update(batch, census != nullptr ? &counts : nullptr);
             } catch (const engine::InvalidCodePoints&) {
                 invalid = true;
                 return found;
             }
             core = std::move(updated);
+            if (census != nullptr) *census = counts;
         }
         return found;
     });
@@ -84,7 +89,7 @@ std::optional<Error> with_deferred_check(bool all_in_memory_arrays, Attempt&& at
 // `same_family`, the two column types must agree.
 template <class Core>
 std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObject* y_pred, PyObject* y_true,
-                                           bool truth_first, bool same_family) {
+                                           bool truth_first, bool same_family, engine::PerfCensus* census) {
     const numpy::ArrayInfo pred_info = numpy::inspect(y_pred), true_info = numpy::inspect(y_true);
     if (same_family && columns::family_of(pred_info.kind) != columns::family_of(true_info.kind))
         return Error{ErrorCode::TypesDiffer};
@@ -99,7 +104,7 @@ std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObje
     apply(guard, [&] {
         // An interrupted batch adds nothing: the copy takes the batch.
         Core updated = core;
-        updated.update(predictions->view, truth->view);
+        updated.update(predictions->view, truth->view, census);
         core = std::move(updated);
     });
     return std::nullopt;
@@ -109,7 +114,8 @@ std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObje
 
 std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* guard, PyObject* feature_array,
                                       PyObject* ground_truth_array, PyObject* feature_label,
-                                      PyObject* ground_truth_label) {
+                                      PyObject* ground_truth_label,
+                                      std::array<engine::ColumnCensus, 2>* census) {
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info});
     return with_deferred_check(!copy, [&](bool defer) -> BiasAttempt {
@@ -118,14 +124,15 @@ std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* gu
         if (!truth) return {std::move(truth).error()};
         auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
         if (!facet) return {std::move(facet).error()};
-        return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names);
+        return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names, census);
     });
 }
 
 std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* guard, PyObject* feature_array,
                                        PyObject* ground_truth_array, PyObject* prediction_array,
                                        PyObject* feature_label, PyObject* ground_truth_label,
-                                       PyObject* prediction_label) {
+                                       PyObject* prediction_label,
+                                       std::array<engine::ColumnCensus, 3>* census) {
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array),
                            prediction_info = numpy::inspect(prediction_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info, &prediction_info});
@@ -138,23 +145,23 @@ std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* 
         auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
         if (!facet) return {std::move(facet).error()};
         return add_bias_batch<engine::ModelBiasCore, 3>(core, guard, {&*facet, &*predictions, &*truth},
-                                                        model_bias_names);
+                                                        model_bias_names, census);
     });
 }
 
 std::optional<Error> update_classification(engine::ClassificationCore& core, std::mutex* guard, PyObject* y_pred,
-                                           PyObject* y_true) {
-    return add_performance_batch(core, guard, y_pred, y_true, false, true);
+                                           PyObject* y_true, engine::PerfCensus* census) {
+    return add_performance_batch(core, guard, y_pred, y_true, false, true, census);
 }
 
 std::optional<Error> update_logistic(engine::LogisticCore& core, std::mutex* guard, PyObject* y_pred,
-                                     PyObject* y_true) {
-    return add_performance_batch(core, guard, y_pred, y_true, true, false);
+                                     PyObject* y_true, engine::PerfCensus* census) {
+    return add_performance_batch(core, guard, y_pred, y_true, true, false, census);
 }
 
 std::optional<Error> update_regression(engine::RegressionCore& core, std::mutex* guard, PyObject* y_pred,
-                                       PyObject* y_true) {
-    return add_performance_batch(core, guard, y_pred, y_true, true, false);
+                                       PyObject* y_true, engine::PerfCensus* census) {
+    return add_performance_batch(core, guard, y_pred, y_true, true, false, census);
 }
 
 std::optional<engine::LabelValue> label_value(PyObject* label) {

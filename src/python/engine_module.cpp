@@ -13,7 +13,9 @@
 #include "python/binding.hpp"
 #include "python/engine_calls.hpp"
 #include "python/error_map.hpp"
+#include "python/exported.hpp"
 #include "python/interpreter.hpp"
+#include "python/measuring.hpp"
 #include "python/values.hpp"
 
 namespace zentrova::python {
@@ -390,12 +392,53 @@ PyObject* force_kernel_path(PyObject*, PyObject* name) {
     });
 }
 
+// ---- the package's entry points -----------------------------------------
+// The measuring calls of `_zentrova` (same binding, ingest, engine and errors),
+// returning (metrics, counts): each array's NaN rows and rows outside its
+// values, counted in the engine's pass so the package need not read them.
+
+constexpr Declaration package_data_bias{"_data_bias", data_bias_parameters};
+constexpr Declaration package_model_bias{"_model_bias", model_bias_parameters};
+constexpr Declaration package_classification{"_classification", performance_parameters};
+constexpr Declaration package_logistic{"_logistic", logistic_parameters};
+constexpr Declaration package_regression{"_regression", performance_parameters};
+
+PyObject* counted_data_bias(Arguments& a) { return measure_data_bias(a, true); }
+PyObject* counted_model_bias(Arguments& a) { return measure_model_bias(a, true); }
+PyObject* counted_classification(Arguments& a) { return measure_classification(a, true); }
+PyObject* counted_logistic(Arguments& a) { return measure_logistic(a, true); }
+PyObject* counted_regression(Arguments& a) { return measure_regression(a, true); }
+
+template <const Declaration& declaration, PyObject* (*body)(Arguments&)>
+PyMethodDef package_entry() {
+    return {declaration.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&exported<declaration, body>)),
+            METH_FASTCALL | METH_KEYWORDS, nullptr};
+}
+
 PyMethodDef module_functions[] = {
     {"_kernel_paths", kernel_paths, METH_NOARGS, "_kernel_paths()\n--\n\nThe vector paths this CPU runs."},
     {"_force_kernel_path", force_kernel_path, METH_O,
      "_force_kernel_path(name, /)\n--\n\nPins every kernel to one path (None: the widest again)."},
+    package_entry<package_data_bias, counted_data_bias>(),
+    package_entry<package_model_bias, counted_model_bias>(),
+    package_entry<package_classification, counted_classification>(),
+    package_entry<package_logistic, counted_logistic>(),
+    package_entry<package_regression, counted_regression>(),
     {nullptr, nullptr, 0, nullptr},
 };
+constexpr std::size_t first_package_entry = 2, package_entries = 5;
+
+// The entry points' text signatures, derived from their declarations.
+void document_package_entries() {
+    static std::array<std::string, package_entries> docs;
+    for (std::size_t i = 0; i < package_entries; ++i) {
+        static constexpr std::array<const Declaration*, package_entries> declarations = {
+            &package_data_bias, &package_model_bias, &package_classification, &package_logistic,
+            &package_regression};
+        docs[i] = text_signature(*declarations[i]) + "Private to the zentrova package: (metrics, counts).";
+        module_functions[first_package_entry + i].ml_doc = docs[i].c_str();
+    }
+}
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
@@ -412,6 +455,7 @@ PyModuleDef module_definition = {
 PyObject* module_object = nullptr;
 
 bool add_types(PyObject* module) {
+    document_package_entries();
     return add_type<DataBias>(module) && add_type<ModelBias>(module) && add_type<Classification>(module) &&
            add_type<Logistic>(module) && add_type<Regression>(module);
 }

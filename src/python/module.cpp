@@ -9,9 +9,10 @@
 #include "columns/interrupt.hpp"
 #include "drift/check.hpp"
 #include "python/binding.hpp"
-#include "python/engine_calls.hpp"
 #include "python/error_map.hpp"
+#include "python/exported.hpp"
 #include "python/interpreter.hpp"
+#include "python/measuring.hpp"
 #include "python/values.hpp"
 
 namespace zentrova::python {
@@ -29,38 +30,23 @@ PyObject* report_text(const Result<std::string>& result) {
 
 constexpr const char* default_threshold = "0.10";
 
-using Parameters = std::array<Parameter, max_parameters>;
-
-constexpr Parameters analyzer_arrays = {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}};
 constexpr Parameters runtime_check = {
     {{"baseline", Kind::Metrics}, {"latest", Kind::Metrics}, {"threshold", Kind::Float32, default_threshold}}};
 constexpr Parameters partial_check = {{{"baseline", Kind::Metrics},
                                        {"latest", Kind::Metrics},
                                        {"metrics", Kind::TextList},
                                        {"threshold", Kind::Float32, default_threshold}}};
-constexpr Parameters performance_arrays = {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}};
 
-constexpr Declaration model_bias_analyzer{"model_bias_analyzer",
-                                          {{analyzer_arrays[0],
-                                            analyzer_arrays[1],
-                                            {"prediction_array", Kind::Array},
-                                            {"feature_label_or_threshold", Kind::Any},
-                                            {"ground_truth_label_or_threshold", Kind::Any},
-                                            {"prediction_label_or_threshold", Kind::Any}}}};
-constexpr Declaration data_bias_analyzer{"data_bias_analyzer",
-                                         {{analyzer_arrays[0],
-                                           analyzer_arrays[1],
-                                           {"feature_label_or_threshold", Kind::Any},
-                                           {"ground_truth_label_or_threshold", Kind::Any}}}};
+constexpr Declaration model_bias_analyzer{"model_bias_analyzer", model_bias_parameters};
+constexpr Declaration data_bias_analyzer{"data_bias_analyzer", data_bias_parameters};
 constexpr Declaration data_bias_runtime_check{"data_bias_runtime_check", runtime_check};
 constexpr Declaration data_bias_partial_check{"data_bias_partial_check", partial_check};
 constexpr Declaration model_bias_runtime_check{"model_bias_runtime_check", runtime_check};
 constexpr Declaration model_bias_partial_check{"model_bias_partial_check", partial_check};
-constexpr Declaration model_performance_regression{"model_performance_regression", performance_arrays};
-constexpr Declaration model_performance_classification{"model_performance_classification", performance_arrays};
-constexpr Declaration model_performance_logistic_regression{
-    "model_performance_logisitic_regression",
-    {{performance_arrays[0], performance_arrays[1], {"decision_threshold", Kind::Float32, "0.5"}}}};
+constexpr Declaration model_performance_regression{"model_performance_regression", performance_parameters};
+constexpr Declaration model_performance_classification{"model_performance_classification", performance_parameters};
+constexpr Declaration model_performance_logistic_regression{"model_performance_logisitic_regression",
+                                                            logistic_parameters};
 constexpr Declaration model_performance_runtime_entry_full{
     "model_performance_runtime_entry_full",
     {{{"model_type", Kind::Text}, runtime_check[0], runtime_check[1], runtime_check[2]}}};
@@ -76,24 +62,8 @@ constexpr Declaration model_performance_runtime_entry_partial{"model_performance
 // The analyzers and performance functions: one batch of all rows through the
 // statistics engine, then its metrics.
 
-PyObject* model_bias_analyzer_impl(Arguments& a) {
-    engine::ModelBiasCore core;
-    if (auto error = update_model_bias(core, nullptr, a.object("feature_array"), a.object("ground_truth_array"),
-                                       a.object("prediction_array"), a.object("feature_label_or_threshold"),
-                                       a.object("ground_truth_label_or_threshold"),
-                                       a.object("prediction_label_or_threshold")))
-        return raise(*error);
-    return metric_dict(engine::model_bias_metrics(core));
-}
-
-PyObject* data_bias_analyzer_impl(Arguments& a) {
-    engine::DataBiasCore core;
-    if (auto error = update_data_bias(core, nullptr, a.object("feature_array"), a.object("ground_truth_array"),
-                                      a.object("feature_label_or_threshold"),
-                                      a.object("ground_truth_label_or_threshold")))
-        return raise(*error);
-    return metric_dict(engine::data_bias_metrics(core));
-}
+PyObject* model_bias_analyzer_impl(Arguments& a) { return measure_model_bias(a, false); }
+PyObject* data_bias_analyzer_impl(Arguments& a) { return measure_data_bias(a, false); }
 
 std::optional<std::vector<std::string>> all_metrics() { return std::nullopt; }
 
@@ -104,24 +74,9 @@ PyObject* bias_check_impl(Arguments& a) {
                                     a.number("threshold")));
 }
 
-PyObject* model_performance_regression_impl(Arguments& a) {
-    engine::RegressionCore core;
-    if (auto error = update_regression(core, nullptr, a.object("y_pred"), a.object("y_true"))) return raise(*error);
-    return metric_dict(core.metrics());
-}
-
-PyObject* model_performance_classification_impl(Arguments& a) {
-    engine::ClassificationCore core;
-    if (auto error = update_classification(core, nullptr, a.object("y_pred"), a.object("y_true")))
-        return raise(*error);
-    return metric_dict(core.metrics());
-}
-
-PyObject* model_performance_logistic_regression_impl(Arguments& a) {
-    engine::LogisticCore core(a.number("decision_threshold"));
-    if (auto error = update_logistic(core, nullptr, a.object("y_pred"), a.object("y_true"))) return raise(*error);
-    return metric_dict(core.metrics());
-}
+PyObject* model_performance_regression_impl(Arguments& a) { return measure_regression(a, false); }
+PyObject* model_performance_classification_impl(Arguments& a) { return measure_classification(a, false); }
+PyObject* model_performance_logistic_regression_impl(Arguments& a) { return measure_logistic(a, false); }
 
 PyObject* performance_check(Arguments& a, const std::optional<std::vector<std::string>>& names) {
     const auto type = drift::model_type_from_text(a.text("model_type"));
@@ -137,16 +92,6 @@ PyObject* model_performance_runtime_entry_partial_impl(Arguments& a) {
 }
 
 // ---- exported functions --------------------------------------------------
-
-template <const Declaration& declaration, PyObject* (*body)(Arguments&)>
-PyObject* exported(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        if (!in_owner_interpreter()) return nullptr;
-        std::optional<Arguments> bound = bind(declaration, args, nargs, kwnames);
-        if (!bound) return nullptr;
-        return body(*bound);
-    });
-}
 
 struct Export {
     const Declaration* declaration;
