@@ -147,17 +147,32 @@ ZENTROVA_CENSUS_AVX2 inline __m256 fits(__m256 v, __m256 zero, __m256 one) noexc
 template <class T, ValueRule rule>
 ZENTROVA_CENSUS_AVX2 bool suspect_avx2(const char* base, std::size_t count) noexcept {
     std::size_t k = 0;
+    // Four running results, so that the loop is not one chain of dependent steps.
     if constexpr (std::is_same_v<T, double>) {
+        const double* values = reinterpret_cast<const double*>(base);
         const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
-        __m256d good = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
-        for (; k + 4 <= count; k += 4)
-            good = _mm256_and_pd(good, fits<rule>(_mm256_loadu_pd(reinterpret_cast<const double*>(base) + k), zero, one));
+        __m256d good0 = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), good1 = good0, good2 = good0, good3 = good0;
+        for (; k + 16 <= count; k += 16) {
+            good0 = _mm256_and_pd(good0, fits<rule>(_mm256_loadu_pd(values + k), zero, one));
+            good1 = _mm256_and_pd(good1, fits<rule>(_mm256_loadu_pd(values + k + 4), zero, one));
+            good2 = _mm256_and_pd(good2, fits<rule>(_mm256_loadu_pd(values + k + 8), zero, one));
+            good3 = _mm256_and_pd(good3, fits<rule>(_mm256_loadu_pd(values + k + 12), zero, one));
+        }
+        for (; k + 4 <= count; k += 4) good0 = _mm256_and_pd(good0, fits<rule>(_mm256_loadu_pd(values + k), zero, one));
+        const __m256d good = _mm256_and_pd(_mm256_and_pd(good0, good1), _mm256_and_pd(good2, good3));
         if (_mm256_movemask_pd(good) != 0xF) return true;
     } else if constexpr (std::is_same_v<T, float>) {
+        const float* values = reinterpret_cast<const float*>(base);
         const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
-        __m256 good = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ);
-        for (; k + 8 <= count; k += 8)
-            good = _mm256_and_ps(good, fits<rule>(_mm256_loadu_ps(reinterpret_cast<const float*>(base) + k), zero, one));
+        __m256 good0 = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ), good1 = good0, good2 = good0, good3 = good0;
+        for (; k + 32 <= count; k += 32) {
+            good0 = _mm256_and_ps(good0, fits<rule>(_mm256_loadu_ps(values + k), zero, one));
+            good1 = _mm256_and_ps(good1, fits<rule>(_mm256_loadu_ps(values + k + 8), zero, one));
+            good2 = _mm256_and_ps(good2, fits<rule>(_mm256_loadu_ps(values + k + 16), zero, one));
+            good3 = _mm256_and_ps(good3, fits<rule>(_mm256_loadu_ps(values + k + 24), zero, one));
+        }
+        for (; k + 8 <= count; k += 8) good0 = _mm256_and_ps(good0, fits<rule>(_mm256_loadu_ps(values + k), zero, one));
+        const __m256 good = _mm256_and_ps(_mm256_and_ps(good0, good1), _mm256_and_ps(good2, good3));
         if (_mm256_movemask_ps(good) != 0xFF) return true;
     }
     return suspect<T, rule>(base + k * sizeof(T), count - k);
