@@ -158,6 +158,26 @@ void label_numeric_block(const labelling::LabelInput& input, std::size_t start, 
         // every value a loop reads is a local, so the loops vectorise.
         const std::size_t n = count;
         std::uint8_t* __restrict const labels = out;
+        if constexpr (isa::wide<Isa> && std::is_same_v<S, std::int64_t>) {
+            // A column known to hold two keys (a 0/1 outcome, say) is labelled
+            // and checked for a third key in one pass; a block that has one
+            // adds its keys afterwards. Its equality bits are then never read.
+            if (!keys.many && keys.count == 2) {
+                const std::int64_t threshold = input.integer_label;
+                const auto a = static_cast<std::uint32_t>(keys.keys[0]), b = static_cast<std::uint32_t>(keys.keys[1]);
+                std::uint32_t other = 0;
+                for (std::size_t k = 0; k < n; ++k) {
+                    const std::int64_t v = at(k);
+                    const auto key = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v));
+                    other |= static_cast<std::uint32_t>(key != a) & static_cast<std::uint32_t>(key != b);
+                    labels[k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(v == threshold) |
+                                                          (static_cast<std::uint8_t>(v >= threshold) << 1));
+                }
+                if (other != 0)
+                    for (std::size_t k = 0; k < n && !keys.many; ++k) keys.insert(distinct_key<S>(at(k)));
+                return;
+            }
+        }
         scan_keys<S>(at, n, keys);
         // With three distinct keys the column's rule is greater-or-equal for
         // good: the equality bit is left 0 (it will never be read).
