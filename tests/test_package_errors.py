@@ -283,6 +283,21 @@ class TestMissingRowsAnywhere:
         dropped = _call_with(function, columns, missing="drop")
         assert_metrics_equal(dropped.engine_dict(), _call_with(function, kept).engine_dict())
 
+    @pytest.mark.parametrize("function,argument", [("data_bias", "label"), ("data_bias", "facet"),
+                                                   ("model_bias", "y_true"), ("model_bias", "y_pred")])
+    @pytest.mark.parametrize("dtype", ["float64", "float32"])
+    @pytest.mark.parametrize("row", [2048, 3001, ROWS - 1])
+    def test_nan_in_a_two_valued_column_after_its_first_block(self, function, argument, dtype, row):
+        # Once a column's two values are known, later blocks are only compared
+        # with them: a NaN there must still be found.
+        columns = _columns(function, dtype)
+        two_valued = (np.arange(ROWS) % 3 == 0).astype(dtype)  # 0 is also the key of a NaN
+        two_valued[row] = np.nan
+        columns[argument] = two_valued
+        with pytest.raises(zv.MissingValuesError) as caught:
+            _call_with(function, columns)
+        assert caught.value.counts == {argument: 1}
+
     @pytest.mark.parametrize("function", ["data_bias", "model_bias"])
     def test_missing_rows_are_reported_before_an_empty_group(self, function):
         columns = _columns(function, "float64")

@@ -242,9 +242,10 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
         for (std::size_t c = 0; c < Columns; ++c) {
-            label_block<Isa>(*batch[c], start, count, bits[c].data(), columns[c].keys);
-            // While the column's block is still in cache.
-            if (census != nullptr) census[c].add(batch[c]->view, start, count);
+            const Gaps gaps = label_block<Isa>(*batch[c], start, count, bits[c].data(), columns[c].keys);
+            // While the column's block is still in cache; a block the key scan
+            // already found free of NaN needs no look of its own.
+            if (census != nullptr && gaps != Gaps::None) census[c].add(batch[c]->view, start, count);
         }
         if constexpr (Columns == 2) {
             pairs.add<Isa>(bits[0].data(), bits[1].data(), count);

@@ -122,19 +122,32 @@ void with_rows(const columns::ColumnView& column, std::size_t start, Body&& body
 
 // Adds the keys of `count` rows; a block whose keys are all known already
 // costs one vectorised pass.
+// What a labelling pass learnt about rows without a value (NaN).
+enum class Gaps : std::uint8_t { None, Some, Unknown };
+
+// Returns, for a float column whose block was compared with its known keys,
+// whether a NaN was among the rows (the key's own NaN test, shared); Unknown
+// where no such comparison ran, and None for integers, which always have a value.
 template <class S, class At>
-void scan_keys(At at, std::size_t count, DistinctKeys& keys) noexcept {
-    if (keys.many) return;
+Gaps scan_keys(At at, std::size_t count, DistinctKeys& keys) noexcept {
+    constexpr Gaps unread = std::is_floating_point_v<S> ? Gaps::Unknown : Gaps::None;
+    if (keys.many) return unread;
     if (keys.count > 0) {
         const std::int32_t a = keys.keys[0], b = keys.count == 2 ? keys.keys[1] : keys.keys[0];
-        std::uint32_t other = 0;
+        std::uint32_t other = 0, unordered = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            const std::int32_t key = distinct_key<S>(at(k));
+            const S v = at(k);
+            const std::int32_t key = distinct_key<S>(v);
             other |= static_cast<std::uint32_t>(key != a) & static_cast<std::uint32_t>(key != b);
+            if constexpr (std::is_floating_point_v<S>) unordered |= static_cast<std::uint32_t>(v != v);
         }
-        if (other == 0) return;
+        if (other == 0) {
+            if constexpr (std::is_floating_point_v<S>) return unordered != 0 ? Gaps::Some : Gaps::None;
+            return Gaps::None;
+        }
     }
     for (std::size_t k = 0; k < count && !keys.many; ++k) keys.insert(distinct_key<S>(at(k)));
+    return unread;
 }
 
 // Signed 64-bit comparisons from subtraction, xor and shifts, which vectorise
@@ -151,9 +164,10 @@ inline std::uint8_t at_least_i64(std::int64_t value, std::int64_t threshold) noe
 }
 
 template <class Isa, class S>
-void label_numeric_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
+Gaps label_numeric_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
                          std::uint8_t* out, DistinctKeys& keys) {
-    with_rows<S>(input.view, start, [count, out, &input, &keys](auto at) {
+    Gaps gaps = std::is_floating_point_v<S> ? Gaps::Unknown : Gaps::None;
+    with_rows<S>(input.view, start, [count, out, &input, &keys, &gaps](auto at) {
         // Labels are bytes, which may alias anything, the closure included:
         // every value a loop reads is a local, so the loops vectorise.
         const std::size_t n = count;
@@ -178,7 +192,7 @@ void label_numeric_block(const labelling::LabelInput& input, std::size_t start, 
                 return;
             }
         }
-        scan_keys<S>(at, n, keys);
+        gaps = scan_keys<S>(at, n, keys);
         // With three distinct keys the column's rule is greater-or-equal for
         // good: the equality bit is left 0 (it will never be read).
         const bool threshold_only = keys.many;
@@ -243,6 +257,7 @@ void label_numeric_block(const labelling::LabelInput& input, std::size_t start, 
             }
         }
     });
+    return gaps;
 }
 
 // Rows of `Width` code points equal to `pattern`, compared in 64-bit words
@@ -457,10 +472,11 @@ void label_unicode_block(const labelling::LabelInput& input, std::size_t start, 
     if (invalid != 0 && input.code_points_unchecked) throw InvalidCodePoints{};
 }
 
-// Both rule bits of rows [start, start + count) of a column, and its keys.
+// Both rule bits of rows [start, start + count) of a column, and its keys;
+// returns what was learnt about NaN rows on the way.
 template <class Isa>
-void label_block(const labelling::LabelInput& input, std::size_t start, std::size_t count,
-                        std::uint8_t* out, DistinctKeys& keys) {
+Gaps label_block(const labelling::LabelInput& input, std::size_t start, std::size_t count, std::uint8_t* out,
+                 DistinctKeys& keys) {
     switch (input.view.kind) {
         case columns::ElementKind::Int16:
             return label_numeric_block<Isa, std::int16_t>(input, start, count, out, keys);
@@ -470,7 +486,7 @@ void label_block(const labelling::LabelInput& input, std::size_t start, std::siz
             return label_numeric_block<Isa, std::int64_t>(input, start, count, out, keys);
         case columns::ElementKind::Float32: return label_numeric_block<Isa, float>(input, start, count, out, keys);
         case columns::ElementKind::Float64: return label_numeric_block<Isa, double>(input, start, count, out, keys);
-        case columns::ElementKind::Unicode: return label_unicode_block<Isa>(input, start, count, out);
+        case columns::ElementKind::Unicode: label_unicode_block<Isa>(input, start, count, out); return Gaps::None;
         case columns::ElementKind::Other: break;
     }
     // Text rows read item by item, compared as UTF-8.
@@ -478,6 +494,7 @@ void label_block(const labelling::LabelInput& input, std::size_t start, std::siz
     for (std::size_t k = 0; k < count; ++k)
         out[k] = label.usable && input.rows[start + k] == label.utf8 ? static_cast<std::uint8_t>(equal_bit | at_least_bit)
                                                                      : 0;
+    return Gaps::None;
 }
 
 // The keys of rows [start, start + count) that are not counted (beyond the
