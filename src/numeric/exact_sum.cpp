@@ -340,14 +340,17 @@ void window_sums_sse2(const float* x, std::size_t n, std::uint32_t upper_lowest,
 }
 #endif
 
+// The kernel of the vector path run_on_vector_path chose (Isa its tag).
+template <class Isa>
 WindowSums window_sums(const float* x, std::size_t n, std::uint32_t upper_lowest, std::uint32_t lower_lowest) noexcept {
     WindowSums out;
 #if defined(ZENTROVA_X86_SIMD)
-    switch (dispatch_path()) {
-        case KernelPath::AVX512:
-        case KernelPath::AVX2: window_sums_avx2(x, n, upper_lowest, lower_lowest, out); return out;
-        case KernelPath::SSE2: window_sums_sse2(x, n, upper_lowest, lower_lowest, out); return out;
-        case KernelPath::Scalar: break;
+    if constexpr (isa::wide<Isa>) {
+        window_sums_avx2(x, n, upper_lowest, lower_lowest, out);
+        return out;
+    } else if constexpr (std::is_same_v<Isa, isa::Sse2>) {
+        window_sums_sse2(x, n, upper_lowest, lower_lowest, out);
+        return out;
     }
 #endif
     window_sums_scalar(x, n, upper_lowest, lower_lowest, out);
@@ -365,12 +368,13 @@ WindowSums window_sums(const float* x, std::size_t n, std::uint32_t upper_lowest
 // holds for the 19 fields below lowest, with their own U. Terms smaller still,
 // which should be rare, are added one by one. False (nothing added) when the
 // block holds an infinite or NaN term or many terms below both windows.
+template <class Isa>
 bool ExactSum::add_block_in_window(const float* x, std::size_t n) noexcept {
     const std::uint32_t top = largest_field(x, n);
     if (top == 0xFFu) return false;
     const std::uint32_t upper_lowest = top > kWindowFields - 1 ? top - (kWindowFields - 1) : 0;
     const std::uint32_t lower_lowest = upper_lowest > kWindowFields ? upper_lowest - kWindowFields : 0;
-    const WindowSums sums = window_sums(x, n, upper_lowest, lower_lowest);
+    const WindowSums sums = window_sums<Isa>(x, n, upper_lowest, lower_lowest);
     if (sums.below > n / 32) return false;
     for (const double sum : {sums.upper, sums.lower}) {
         if (sum == 0.0) continue;
@@ -405,9 +409,9 @@ void ExactSum::add(const float* x, std::size_t n) noexcept {
         for (std::size_t i = 0; i < n; ++i) add(x[i]);
         return;
     }
-    run_on_vector_path([&](auto) {
+    run_on_vector_path([&]<class Isa>(Isa) {
         for (std::size_t start = 0; start < n; start += kWindowRows) {
-            if (!add_block_in_window(x + start, std::min(kWindowRows, n - start))) {
+            if (!add_block_in_window<Isa>(x + start, std::min(kWindowRows, n - start))) {
                 // Terms too spread for a window: the rest goes to the slots.
                 add_in_slots(x + start, n - start);
                 return;
@@ -571,17 +575,19 @@ void ExactSum::add_squares(const float* t, std::size_t n) noexcept {
         for (std::size_t i = 0; i < n; ++i) add_square(t[i]);
         return;
     }
-    // The window sums need 64-bit vector compares: AVX2 and wider.
-    if (dispatch_path() >= KernelPath::AVX2) {
-        for (std::size_t start = 0; start < n; start += kWindowRows) {
-            if (!add_square_block_in_window(t + start, std::min(kWindowRows, n - start))) {
-                add_squares_in_slots(t + start, n - start);
-                return;
+    run_on_vector_path([&]<class Isa>(Isa) {
+        // The window sums need 64-bit vector compares: AVX2 and wider.
+        if constexpr (isa::wide<Isa>) {
+            for (std::size_t start = 0; start < n; start += kWindowRows) {
+                if (!add_square_block_in_window(t + start, std::min(kWindowRows, n - start))) {
+                    add_squares_in_slots(t + start, n - start);
+                    return;
+                }
             }
+        } else {
+            add_squares_in_slots(t, n);
         }
-        return;
-    }
-    add_squares_in_slots(t, n);
+    });
 }
 
 void ExactSum::add_squares_in_slots(const float* t, std::size_t n) noexcept {

@@ -115,6 +115,7 @@ private:
 
     // Bulk adds of a block: summed in doubles within a window of binades where
     // that is exact (false, nothing added, where it is not), or filed in slots.
+    template <class Isa>  // a vector-path tag
     bool add_block_in_window(const float* x, std::size_t n) noexcept;
     void add_in_slots(const float* x, std::size_t n) noexcept;
     bool add_square_block_in_window(const float* t, std::size_t n) noexcept;
