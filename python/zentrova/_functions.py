@@ -14,7 +14,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 import numpy as np
 
 from . import _engine
-from ._columns import Column, Label, engine_label, to_column
+from ._columns import Column, Label, as_is, as_is_key, engine_label, to_column
 from ._errors import InvalidInputError, MissingValuesError, call_engine
 from ._names import ClassificationMetric, DataBiasMetric, LogisticMetric, ModelBiasMetric, RegressionMetric
 from ._results import MetricResult
@@ -76,6 +76,7 @@ def _measure(
     missing: str,
     build: Callable[[Optional[np.ndarray]], Tuple[object, ...]],
     check: Optional[Callable[[Optional[np.ndarray]], None]] = None,
+    counted: "Optional[_Counts]" = None,
 ) -> "dict[str, float]":
     """The engine's metrics of one call, its columns checked in the engine's pass.
 
@@ -85,31 +86,71 @@ def _measure(
     here, with NumPy, to name them as before: missing rows first (refused, or
     dropped and the call made again on the rest), then ``check(keep)``, which
     raises for values out of range. When nothing is found, nothing here reads
-    a plain ndarray.
+    a plain ndarray. ``counted`` is the counts of a call already made on
+    ``build(None)`` (by :func:`_direct`), which is not made again.
     """
     # Rows missing in the container itself (nulls, masks) are known already.
     scanned = any(c.missing is not None for c in columns)
     keep = _missing_rows(columns, missing) if scanned else None
+    counts = None if scanned else counted
     while True:
-        refusal: Optional[InvalidInputError] = None
-        try:
-            arguments = build(keep)
-        except InvalidInputError as error:
-            refusal = error
-        if refusal is not None:
-            if not scanned:
-                _missing_rows(columns, missing)  # missing rows are reported first
-            raise refusal
-        metrics, counts = call_engine(context, entry, *arguments)
-        if metrics is not None:
-            return metrics
+        if counts is None:
+            refusal: Optional[InvalidInputError] = None
+            try:
+                arguments = build(keep)
+            except InvalidInputError as error:
+                refusal = error
+            if refusal is not None:
+                if not scanned:
+                    _missing_rows(columns, missing)  # missing rows are reported first
+                raise refusal
+            metrics, counts = call_engine(context, entry, *arguments)
+            if metrics is not None:
+                return metrics
         if not scanned and any(nan for nan, _ in counts):
             scanned = True
             keep = _missing_rows(columns, missing)
+            counts = None
             continue
         if check is not None:
             check(keep)
         raise RuntimeError(f"{context}: the engine counted values that the package does not find: {counts}")
+
+
+def _direct(
+    context: str,
+    entry: Callable[..., "Tuple[Optional[dict[str, float]], _Counts]"],
+    arguments: Optional[Tuple[object, ...]],
+) -> "Tuple[Optional[dict[str, float]], Optional[_Counts]]":
+    """The usual call, made without building columns: plain arrays the engine
+    reads as they are (see :func:`as_is`), given as ``arguments`` when every
+    one qualified (else None, and nothing is called).
+
+    Returns the metrics, or the engine's counts for :func:`_measure` to name
+    the rows it counted; (None, None) when the call is not direct.
+    """
+    if arguments is None:
+        return None, None
+    return call_engine(context, entry, *arguments)
+
+
+def _bias_arguments(missing: str, pairs: Sequence[Tuple[object, object]]) -> Optional[Tuple[object, ...]]:
+    """An analyzer's arguments, when every column is :func:`as_is` (text
+    allowed), all of one length, with plain label values; None otherwise."""
+    if missing not in _MISSING_CHOICES:
+        return None
+    arrays: List[object] = []
+    keys: List[object] = []
+    for data, value in pairs:
+        array = as_is(data, True)
+        if array is None or (arrays and array.shape != arrays[0].shape):  # type: ignore[attr-defined]
+            return None
+        key = as_is_key(value, array)
+        if key is None:
+            return None
+        arrays.append(array)
+        keys.append(key)
+    return (*arrays, *keys)
 
 
 def _bias_column(column: Column, label: object, label_argument: str, keep: Optional[np.ndarray]) -> Tuple[np.ndarray, Label]:
@@ -177,6 +218,10 @@ def data_bias(
     >>> r["DifferenceInProportionOfLabels"]
     0.5
     """
+    direct = _bias_arguments(missing, ((facet, facet_value), (label, label_value)))
+    metrics, counted = _direct("data_bias", _engine._data_bias, direct)
+    if metrics is not None:
+        return MetricResult._of(DataBiasMetric, metrics)
     columns = _columns(((facet, "facet"), (label, "label")), missing)
     facet_column, label_column = columns
 
@@ -185,7 +230,7 @@ def data_bias(
         facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
         return facet_array, label_array, facet_key, label_key
 
-    return MetricResult(DataBiasMetric, _measure("data_bias", _engine._data_bias, columns, missing, build))
+    return MetricResult._of(DataBiasMetric, _measure("data_bias", _engine._data_bias, columns, missing, build, counted=counted))
 
 
 def model_bias(
@@ -228,6 +273,10 @@ def model_bias(
     """
     if prediction_value is None:
         prediction_value = label_value
+    direct = _bias_arguments(missing, ((facet, facet_value), (y_true, label_value), (y_pred, prediction_value)))
+    metrics, counted = _direct("model_bias", _engine._model_bias, direct)
+    if metrics is not None:
+        return MetricResult._of(ModelBiasMetric, metrics)
     columns = _columns(((facet, "facet"), (y_true, "y_true"), (y_pred, "y_pred")), missing)
     facet_column, true_column, pred_column = columns
 
@@ -237,7 +286,9 @@ def model_bias(
         facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
         return facet_array, true_array, pred_array, facet_key, true_key, pred_key
 
-    return MetricResult(ModelBiasMetric, _measure("model_bias", _engine._model_bias, columns, missing, build))
+    return MetricResult._of(
+        ModelBiasMetric, _measure("model_bias", _engine._model_bias, columns, missing, build, counted=counted)
+    )
 
 
 def _kept(column: Column, keep: Optional[np.ndarray]) -> np.ndarray:
@@ -289,6 +340,19 @@ def _performance(
     *extra: object,
     same_kind: bool = False,
 ) -> "dict[str, float]":
+    true_array, pred_array = as_is(y_true, False), as_is(y_pred, False)
+    direct: Optional[Tuple[object, ...]] = None
+    if (
+        missing in _MISSING_CHOICES
+        and true_array is not None
+        and pred_array is not None
+        and true_array.shape == pred_array.shape
+        and not (same_kind and (true_array.dtype.kind == "f") != (pred_array.dtype.kind == "f"))
+    ):
+        direct = (pred_array, true_array, *extra)
+    metrics, counted = _direct(name, entry, direct)
+    if metrics is not None:
+        return metrics
     columns = _columns(((y_true, "y_true"), (y_pred, pred_argument)), missing)
     true_column, pred_column = columns
 
@@ -303,7 +367,7 @@ def _performance(
         if check is not None:
             check(true_column, _kept(true_column, keep), pred_column, _kept(pred_column, keep))
 
-    return _measure(name, entry, columns, missing, build, check_values)
+    return _measure(name, entry, columns, missing, build, check_values, counted)
 
 
 def classification(y_true: object, y_pred: object, *, missing: str = "raise") -> "MetricResult[ClassificationMetric]":
@@ -345,7 +409,7 @@ def classification(y_true: object, y_pred: object, *, missing: str = "raise") ->
         _require_binary(pc, p)
 
     raw = _performance("classification", _engine._classification, y_true, y_pred, "y_pred", missing, check, same_kind=True)
-    return MetricResult(ClassificationMetric, raw)
+    return MetricResult._of(ClassificationMetric, raw)
 
 
 def logistic(
@@ -380,7 +444,9 @@ def logistic(
     MissingValuesError, EmptyGroupError
         As for :func:`classification`.
     """
-    if isinstance(threshold, (bool, np.bool_)) or not isinstance(threshold, numbers.Real) or math.isnan(threshold):
+    if type(threshold) is not float and (
+        isinstance(threshold, (bool, np.bool_)) or not isinstance(threshold, numbers.Real)
+    ) or math.isnan(threshold):
         raise InvalidInputError(f"threshold must be a real number, not {threshold!r}", argument="threshold")
 
     def check(tc: Column, t: np.ndarray, pc: Column, p: np.ndarray) -> None:
@@ -397,7 +463,7 @@ def logistic(
         check,
         float(threshold),
     )
-    return MetricResult(LogisticMetric, raw)
+    return MetricResult._of(LogisticMetric, raw)
 
 
 def regression(y_true: object, y_pred: object, *, missing: str = "raise") -> "MetricResult[RegressionMetric]":
@@ -424,4 +490,4 @@ def regression(y_true: object, y_pred: object, *, missing: str = "raise") -> "Me
         As for :func:`classification`.
     """
     raw = _performance("regression", _engine._regression, y_true, y_pred, "y_pred", missing, None)
-    return MetricResult(RegressionMetric, raw)
+    return MetricResult._of(RegressionMetric, raw)

@@ -25,15 +25,16 @@ __all__ = ["CheckResult", "CheckRow", "MetricResult"]
 _M = TypeVar("_M", bound=Metric)
 
 
-_SPELLINGS: Dict[type, Tuple[Tuple[str, str], ...]] = {}
+_KEYS: Dict[type, Dict[str, str]] = {}
 
 
-def _spellings(family: Type[Metric]) -> Tuple[Tuple[str, str], ...]:
-    # (canonical, engine key) of every member, built once per family.
-    pairs = _SPELLINGS.get(family)
-    if pairs is None:
-        pairs = _SPELLINGS[family] = tuple((m.canonical, m.key) for m in family)
-    return pairs
+def _keys(family: Type[Metric]) -> Dict[str, str]:
+    # The engine key of each canonical name, in the family's order; built
+    # once per family and shared by its results.
+    keys = _KEYS.get(family)
+    if keys is None:
+        keys = _KEYS[family] = {m.canonical: m.key for m in family}
+    return keys
 
 
 class MetricResult(Mapping[str, float], Generic[_M]):
@@ -55,21 +56,35 @@ class MetricResult(Mapping[str, float], Generic[_M]):
         The enumeration of the metrics held.
     """
 
-    __slots__ = ("family", "_engine", "_values")
+    # The engine's dict is kept as it is, read through the family's shared
+    # table of names: a result costs no mapping of its own to make.
+    __slots__ = ("family", "_engine", "_keys")
 
     def __init__(self, family: Type[_M], engine_dict: Mapping[str, float]) -> None:
         self.family: Type[_M] = family
         self._engine = dict(engine_dict)
-        self._values: Dict[str, float] = {canonical: self._engine[key] for canonical, key in _spellings(family)}
+        self._keys = _keys(family)
+        for key in self._keys.values():
+            if key not in self._engine:
+                raise KeyError(key)
+
+    @classmethod
+    def _of(cls, family: Type[_M], engine_dict: Dict[str, float]) -> "MetricResult[_M]":
+        # A dict fresh from the engine: complete, and owned by no one else.
+        result = cls.__new__(cls)
+        result.family = family
+        result._engine = engine_dict
+        result._keys = _keys(family)
+        return result
 
     def __getitem__(self, name: str) -> float:
-        value = self._values.get(name)
-        if value is None:
+        key = self._keys.get(name)
+        if key is None:
             try:
-                value = self._values[self.family.parse(name).canonical]
+                key = self._keys[self.family.parse(name).canonical]
             except ValueError:
                 raise KeyError(name) from None
-        return value
+        return self._engine[key]
 
     def __contains__(self, name: object) -> bool:
         if not isinstance(name, str):
@@ -81,18 +96,18 @@ class MetricResult(Mapping[str, float], Generic[_M]):
         return True
 
     def __iter__(self) -> Iterator[str]:
-        return iter(self._values)
+        return iter(self._keys)
 
     def __len__(self) -> int:
-        return len(self._values)
+        return len(self._keys)
 
     def __repr__(self) -> str:
-        inner = ", ".join(f"{k!r}: {v!r}" for k, v in self._values.items())
+        inner = ", ".join(f"{k!r}: {v!r}" for k, v in self.items())
         return f"MetricResult({self.family.__name__}, {{{inner}}})"
 
     def metric(self, member: _M) -> float:
         """Return the value of one member of the family."""
-        return self._values[member.canonical]
+        return self._engine[self._keys[member.canonical]]
 
     def engine_dict(self) -> Dict[str, float]:
         """Return a new dict keyed as the engine keys it (``_zentrova``'s spellings).
@@ -104,7 +119,7 @@ class MetricResult(Mapping[str, float], Generic[_M]):
 
     def to_dict(self) -> Dict[str, float]:
         """Return a new plain dict keyed by canonical names."""
-        return dict(self._values)
+        return {canonical: self._engine[key] for canonical, key in self._keys.items()}
 
 
 class CheckRow(NamedTuple):

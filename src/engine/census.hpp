@@ -177,6 +177,47 @@ ZENTROVA_CENSUS_AVX2 bool suspect_avx2(const char* base, std::size_t count) noex
     }
     return suspect<T, rule>(base + k * sizeof(T), count - k);
 }
+
+// Converts `count` contiguous float64 or float32 values to float at `out` and
+// tells, as suspect_avx2 does, whether any of them may be counted: the test
+// rides on the conversion's own loads, so a counted read costs no pass of its
+// own. The conversion rounds to nearest, as static_cast<float> does.
+template <class T, ValueRule rule>
+ZENTROVA_CENSUS_AVX2 bool convert_suspect_avx2(const char* base, std::size_t count, float* out) noexcept {
+    std::size_t k = 0;
+    bool suspicious = false;
+    if constexpr (std::is_same_v<T, double>) {
+        const double* values = reinterpret_cast<const double*>(base);
+        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+        __m256d good0 = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), good1 = good0;
+        for (; k + 8 <= count; k += 8) {
+            const __m256d a = _mm256_loadu_pd(values + k), b = _mm256_loadu_pd(values + k + 4);
+            good0 = _mm256_and_pd(good0, fits<rule>(a, zero, one));
+            good1 = _mm256_and_pd(good1, fits<rule>(b, zero, one));
+            _mm_storeu_ps(out + k, _mm256_cvtpd_ps(a));
+            _mm_storeu_ps(out + k + 4, _mm256_cvtpd_ps(b));
+        }
+        suspicious = _mm256_movemask_pd(_mm256_and_pd(good0, good1)) != 0xF;
+    } else {
+        const float* values = reinterpret_cast<const float*>(base);
+        const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+        __m256 good0 = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ), good1 = good0;
+        for (; k + 16 <= count; k += 16) {
+            const __m256 a = _mm256_loadu_ps(values + k), b = _mm256_loadu_ps(values + k + 8);
+            good0 = _mm256_and_ps(good0, fits<rule>(a, zero, one));
+            good1 = _mm256_and_ps(good1, fits<rule>(b, zero, one));
+            _mm256_storeu_ps(out + k, a);
+            _mm256_storeu_ps(out + k + 8, b);
+        }
+        suspicious = _mm256_movemask_ps(_mm256_and_ps(good0, good1)) != 0xFF;
+    }
+    for (std::size_t j = k; j < count; ++j) {
+        T value;
+        std::memcpy(&value, base + j * sizeof(T), sizeof value);
+        out[j] = static_cast<float>(value);
+    }
+    return suspicious || suspect<T, rule>(base + k * sizeof(T), count - k);
+}
 #undef ZENTROVA_CENSUS_AVX2
 #endif
 
