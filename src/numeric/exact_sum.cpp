@@ -231,14 +231,58 @@ constexpr std::size_t kWindowRows = 2048;
 // and the 18 below it, the lower one the 19 fields below those.
 constexpr std::uint32_t kWindowFields = 19;
 
-// The largest exponent field among n floats (255 when one is infinite or NaN).
-std::uint32_t largest_field(const float* x, std::size_t n) noexcept {
-    std::uint32_t largest = 0;
+// The exponent fields of a block: the largest (255 when a term is infinite or
+// NaN) and the smallest among its nonzero terms (255 when every term is zero).
+struct FieldRange {
+    std::uint32_t largest, smallest;
+};
+
+FieldRange field_range(const float* x, std::size_t n) noexcept {
+    std::uint32_t largest = 0, smallest = 0x7F800000u;
     for (std::size_t k = 0; k < n; ++k) {
-        const std::uint32_t field = std::bit_cast<std::uint32_t>(x[k]) & 0x7F800000u;
+        const std::uint32_t bits = std::bit_cast<std::uint32_t>(x[k]);
+        const std::uint32_t field = bits & 0x7F800000u;
+        const std::uint32_t nonzero = (bits << 1) == 0 ? 0x7F800000u : field;
         largest = field > largest ? field : largest;
+        smallest = nonzero < smallest ? nonzero : smallest;
     }
-    return largest >> 23;
+    return {largest >> 23, smallest >> 23};
+}
+
+// The sum of a block whose every term lies in one window, in any order (all
+// additions are exact): no term needs sorting into a window.
+double one_window_sum_scalar(const float* x, std::size_t n) noexcept {
+    double sums[4] = {};
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        for (std::size_t j = 0; j < 4; ++j) sums[j] += static_cast<double>(x[k + j]);
+    for (; k < n; ++k) sums[0] += static_cast<double>(x[k]);
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+#if defined(ZENTROVA_X86_SIMD)
+__attribute__((target("avx2"))) double one_window_sum_avx2(const float* x, std::size_t n) noexcept {
+    __m256d s0 = _mm256_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+    std::size_t k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m256 a = _mm256_loadu_ps(x + k), b = _mm256_loadu_ps(x + k + 8);
+        s0 = _mm256_add_pd(s0, _mm256_cvtps_pd(_mm256_castps256_ps128(a)));
+        s1 = _mm256_add_pd(s1, _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)));
+        s2 = _mm256_add_pd(s2, _mm256_cvtps_pd(_mm256_castps256_ps128(b)));
+        s3 = _mm256_add_pd(s3, _mm256_cvtps_pd(_mm256_extractf128_ps(b, 1)));
+    }
+    alignas(32) double parts[4];
+    _mm256_store_pd(parts, _mm256_add_pd(_mm256_add_pd(s0, s1), _mm256_add_pd(s2, s3)));
+    return ((parts[0] + parts[1]) + (parts[2] + parts[3])) + one_window_sum_scalar(x + k, n - k);
+}
+#endif
+
+template <class Isa>
+double one_window_sum(const float* x, std::size_t n) noexcept {
+#if defined(ZENTROVA_X86_SIMD)
+    if constexpr (isa::wide<Isa>) return one_window_sum_avx2(x, n);
+#endif
+    return one_window_sum_scalar(x, n);
 }
 
 // The two window sums of a block and how many terms lie below both windows.
@@ -370,11 +414,16 @@ WindowSums window_sums(const float* x, std::size_t n, std::uint32_t upper_lowest
 // block holds an infinite or NaN term or many terms below both windows.
 template <class Isa>
 bool ExactSum::add_block_in_window(const float* x, std::size_t n) noexcept {
-    const std::uint32_t top = largest_field(x, n);
+    const FieldRange fields = field_range(x, n);
+    const std::uint32_t top = fields.largest;
     if (top == 0xFFu) return false;
     const std::uint32_t upper_lowest = top > kWindowFields - 1 ? top - (kWindowFields - 1) : 0;
     const std::uint32_t lower_lowest = upper_lowest > kWindowFields ? upper_lowest - kWindowFields : 0;
-    const WindowSums sums = window_sums<Isa>(x, n, upper_lowest, lower_lowest);
+    WindowSums sums;
+    if (fields.smallest >= upper_lowest)
+        sums.upper = one_window_sum<Isa>(x, n);  // the usual block: every term in the upper window
+    else
+        sums = window_sums<Isa>(x, n, upper_lowest, lower_lowest);
     if (sums.below > n / 32) return false;
     for (const double sum : {sums.upper, sums.lower}) {
         if (sum == 0.0) continue;
@@ -483,12 +532,44 @@ struct SquareWindowSums {
 // range the sums can hold.
 __attribute__((target("avx2"))) bool square_window_sums_avx2(const float* t, std::size_t n,
                                                              SquareWindowSums& out) noexcept {
-    const std::uint32_t field = largest_field(t, n);
+    const FieldRange fields = field_range(t, n);
+    const std::uint32_t field = fields.largest;
     // |t| < 2^(field - 126), so t*t < 2^(2 field - 252): a biased field of at most 2 field + 770.
     const std::uint64_t top = 2 * std::uint64_t{field} + 770;
     if (field == 0xFFu || top > 1023 + 240) return false;
     out.upper_lowest = top - 18;
     out.lower_lowest = out.upper_lowest - 19;
+    // A normal |t| >= 2^(f - 127) has a square of field at least 2 f + 769:
+    // when that reaches the upper window for every nonzero term, no term needs
+    // sorting into a window (zeros add nothing).
+    if (fields.smallest != 0 && 2 * std::uint64_t{fields.smallest} + 769 >= out.upper_lowest) {
+        const __m256i high_mask = _mm256_set1_epi64x(static_cast<long long>(~((std::uint64_t{1} << 29) - 1)));
+        __m256d h0 = _mm256_setzero_pd(), r0 = h0, h1 = h0, r1 = h0;
+        std::size_t k = 0;
+        for (; k + 8 <= n; k += 8) {
+            const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(t + k)), b = _mm256_cvtps_pd(_mm_loadu_ps(t + k + 4));
+            const __m256d da = _mm256_mul_pd(a, a), db = _mm256_mul_pd(b, b);
+            const __m256d ha = _mm256_castsi256_pd(_mm256_and_si256(_mm256_castpd_si256(da), high_mask));
+            const __m256d hb = _mm256_castsi256_pd(_mm256_and_si256(_mm256_castpd_si256(db), high_mask));
+            h0 = _mm256_add_pd(h0, ha);
+            r0 = _mm256_add_pd(r0, _mm256_sub_pd(da, ha));
+            h1 = _mm256_add_pd(h1, hb);
+            r1 = _mm256_add_pd(r1, _mm256_sub_pd(db, hb));
+        }
+        alignas(32) double high[4], rest[4];
+        _mm256_store_pd(high, _mm256_add_pd(h0, h1));
+        _mm256_store_pd(rest, _mm256_add_pd(r0, r1));
+        out.high[0] = (high[0] + high[1]) + (high[2] + high[3]);
+        out.rest[0] = (rest[0] + rest[1]) + (rest[2] + rest[3]);
+        for (; k < n; ++k) {
+            const double v = static_cast<double>(t[k]);
+            const double d = v * v;
+            const double part = std::bit_cast<double>(std::bit_cast<std::uint64_t>(d) & ~((std::uint64_t{1} << 29) - 1));
+            out.high[0] += part;
+            out.rest[0] += d - part;
+        }
+        return true;
+    }
     const __m256i zero = _mm256_setzero_si256();
     const __m256i upper_below = _mm256_set1_epi64x(static_cast<long long>(out.upper_lowest - 1));
     const __m256i lower_below = _mm256_set1_epi64x(static_cast<long long>(out.lower_lowest - 1));
