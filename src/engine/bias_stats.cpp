@@ -15,6 +15,7 @@ namespace zentrova::engine {
 namespace {
 
 constexpr std::size_t block = label_block_rows;
+constexpr std::size_t turn_rows = 256;
 
 // Adds how often each code occurs; four tables break the dependency between
 // neighbouring rows of the same code.
@@ -238,14 +239,25 @@ void count_batch(const std::array<const labelling::LabelInput*, Columns>& batch,
     std::array<std::uint8_t, block> codes;
     std::array<std::uint64_t, bins> tally{};
     PairCounter pairs;
+    // Numeric columns are read in turns of a few rows: streams read side by
+    // side keep more memory requests in flight than one column at a time.
+    // Text, wider per row, measured no faster so: a block a column.
+    bool numeric = true;
+    for (std::size_t c = 0; c < Columns; ++c)
+        numeric = numeric && columns::family_of(batch[c]->view.kind) != columns::Family::Text;
+    const std::size_t turn = numeric ? turn_rows : block;
     for (std::size_t start = 0; start < rows; start += block) {
         const std::size_t count = std::min(block, rows - start);
         poller.advance(count);
-        for (std::size_t c = 0; c < Columns; ++c) {
-            const Gaps gaps = label_block<Isa>(*batch[c], start, count, bits[c].data(), columns[c].keys);
-            // While the column's block is still in cache; a block the key scan
-            // already found free of NaN needs no look of its own.
-            if (census != nullptr && gaps != Gaps::None) census[c].add(batch[c]->view, start, count);
+        for (std::size_t part = 0; part < count; part += turn) {
+            const std::size_t rows_of_part = std::min(turn, count - part);
+            for (std::size_t c = 0; c < Columns; ++c) {
+                const Gaps gaps = label_block<Isa>(*batch[c], start + part, rows_of_part, bits[c].data() + part,
+                                                   columns[c].keys);
+                // While the rows are still in cache; rows the key scan already
+                // found free of NaN need no look of their own.
+                if (census != nullptr && gaps != Gaps::None) census[c].add(batch[c]->view, start + part, rows_of_part);
+            }
         }
         if constexpr (Columns == 2) {
             pairs.add<Isa>(bits[0].data(), bits[1].data(), count);
