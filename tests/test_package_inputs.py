@@ -325,6 +325,22 @@ class TestEngineCounts:
                 assert counts == expected, (name, bad)
                 assert metrics is None and any(any(c) for c in counts)
 
+    @pytest.mark.parametrize("bad", [3, 2**51, 2**62, -(2**62)])
+    @pytest.mark.parametrize("function", ["classification", "logistic"])
+    def test_int64_labels_far_outside_are_counted_and_refused(self, function, bad, kernel_path):
+        # Integer labels are checked by their bits alone, beyond the range the
+        # fast conversion takes as well.
+        rng = np.random.default_rng(5)
+        order, entry, _, labels_ = ENGINE_CALLS[function]
+        columns = {name: fitting_column(rng, ROWS, RULES[function][name], "int64") for name in order}
+        columns["y_true"][rng.integers(0, ROWS)] = bad
+        metrics, counts = entry(*(columns[name] for name in order), *labels_)
+        assert metrics is None and counts == ((0, 0), (0, 1))
+        package = zv.classification if function == "classification" else zv.logistic
+        with pytest.raises(zv.InvalidInputError) as caught:
+            package(columns["y_true"], columns[order[0]])
+        assert caught.value.argument == "y_true"
+
     @pytest.mark.parametrize("rows", [0, 1, 2047, 2048, 2049])
     @pytest.mark.parametrize("function", ["classification", "logistic", "regression"])
     def test_a_value_in_the_last_row_of_any_size_is_counted(self, rows, function):

@@ -60,17 +60,21 @@ bool convert_int64(const PerfInput& column, std::size_t start, std::size_t count
         constexpr double magic = 6755399441055744.0;  // 2^52 + 2^51
         std::uint64_t magic_bits;
         std::memcpy(&magic_bits, &magic, sizeof magic);
+        // Integer labels and probabilities are 0 or 1, well within range:
+        // their flags tell for both.
+        constexpr bool flags_tell = counted && rule != ValueRule::Any;
         std::uint64_t outside = 0, flags = 0;
         for (std::size_t k = 0; k < count; ++k) {
             std::uint64_t value;
             std::memcpy(&value, base + k * sizeof value, sizeof value);
-            outside |= (value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
+            if constexpr (!flags_tell) outside |= (value + limit) >> 52;  // nonzero unless -2^51 <= v < 2^51
             if constexpr (counted) flags |= Flag::of(value);
             const std::uint64_t shifted = value + magic_bits;
             double widened;
             std::memcpy(&widened, &shifted, sizeof widened);
             out[k] = static_cast<float>(widened - magic);
         }
+        if constexpr (flags_tell) outside = static_cast<std::uint64_t>(Flag::raised(flags));
         if (outside == 0) return counted && Flag::raised(flags);
     }
     return convert_values<std::int64_t, rule, counted>(column, start, count, out);
