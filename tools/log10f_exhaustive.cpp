@@ -13,7 +13,7 @@
 //                                      and the library's largest errors (probe candidates)
 //   build/log10f_exhaustive --boundary inputs whose log lies closest to a float rounding
 //                                      boundary (probe candidates; seconds)
-// Options: --threads N (default 2).
+// Options: --threads N (default 2); --path NAME (scalar, sse2, avx2 or avx512) checks that path only.
 #include <gnu/libc-version.h>
 
 #include <algorithm>
@@ -98,9 +98,10 @@ struct PathResult {
     std::atomic<std::uint64_t> normal_path_ns{0};
 };
 
-int exhaustive(int threads) {
+int exhaustive(int threads, const std::string& only) {
     int failed_paths = 0;
     for (zn::KernelPath path : zn::supported_paths()) {
+        if (!only.empty() && only != zn::path_name(path)) continue;
         const bool forced = zn::force_path(path);
         std::printf("%-7s probe %s, active path %s\n", zn::path_name(path), forced ? "passed" : "FAILED",
                     zn::path_name(zn::active_path()));
@@ -283,14 +284,17 @@ int near_boundary() {
 int main(int argc, char** argv) {
     int threads = 2;
     std::string mode = "exhaustive";
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--threads" && i + 1 < argc) {
             threads = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--path" && i + 1 < argc) {
+            only = argv[++i];
         } else if (arg == "--bench" || arg == "--hard" || arg == "--boundary") {
             mode = arg.substr(2);
         } else {
-            std::fprintf(stderr, "usage: %s [--bench | --hard | --boundary] [--threads N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--bench | --hard | --boundary] [--threads N] [--path NAME]\n", argv[0]);
             return 2;
         }
     }
@@ -300,5 +304,5 @@ int main(int argc, char** argv) {
     if (mode == "bench") return bench();
     if (mode == "hard") return hard_cases(threads);
     if (mode == "boundary") return near_boundary();
-    return exhaustive(threads);
+    return exhaustive(threads, only);
 }
