@@ -454,9 +454,10 @@ def as_is_key(value: object, data: np.ndarray) -> Optional[Label]:
     column, when ``value`` is a plain int, float or str it takes unchanged;
     None for any other value, which then takes the full check.
     """
-    kind = type(value)
     if data.dtype.kind == "U":
-        return value if kind is str else None  # type: ignore[return-value]
-    if kind is float or (kind is int and -(2**63) <= value <= _INT64_MAX):  # type: ignore[operator]
-        return value  # type: ignore[return-value]
+        return value if type(value) is str else None
+    if type(value) is float:
+        return value
+    if type(value) is int and -(2**63) <= value <= _INT64_MAX:
+        return value
     return None

@@ -139,11 +139,11 @@ def _bias_arguments(missing: str, pairs: Sequence[Tuple[object, object]]) -> Opt
     allowed), all of one length, with plain label values; None otherwise."""
     if missing not in _MISSING_CHOICES:
         return None
-    arrays: List[object] = []
-    keys: List[object] = []
+    arrays: List[np.ndarray] = []
+    keys: List[Label] = []
     for data, value in pairs:
         array = as_is(data, True)
-        if array is None or (arrays and array.shape != arrays[0].shape):  # type: ignore[attr-defined]
+        if array is None or (arrays and array.shape != arrays[0].shape):
             return None
         key = as_is_key(value, array)
         if key is None:
@@ -230,7 +230,9 @@ def data_bias(
         facet_array, facet_key = _bias_column(facet_column, facet_value, "facet_value", keep)
         return facet_array, label_array, facet_key, label_key
 
-    return MetricResult._of(DataBiasMetric, _measure("data_bias", _engine._data_bias, columns, missing, build, counted=counted))
+    return MetricResult._of(
+        DataBiasMetric, _measure("data_bias", _engine._data_bias, columns, missing, build, counted=counted)
+    )
 
 
 def model_bias(
