@@ -113,6 +113,34 @@ class TestMetricResult:
         assert_metrics_equal(result.engine_dict(), engine)
         assert result.engine_dict() is not result.engine_dict()
 
+    @pytest.mark.parametrize("family", list(ENGINE_DICTS), ids=lambda f: f.__name__)
+    def test_a_dict_without_every_key_is_refused_and_a_given_dict_is_copied(self, family):
+        engine = ENGINE_DICTS[family]()
+        first = next(iter(family))
+        with pytest.raises(KeyError):
+            zv.MetricResult(family, {k: v for k, v in engine.items() if k != first.key})
+        result = zv.MetricResult(family, engine)
+        engine[first.key] = 12345.0
+        assert result[first.value] != 12345.0
+
+    @pytest.mark.parametrize("function", ["data_bias", "logistic"])
+    def test_plain_arrays_and_other_inputs_give_the_same_result(self, function):
+        # Plain ndarrays with plain labels take the short path; lists, numpy
+        # scalar labels and bool columns the full conversion.
+        rng = np.random.default_rng(3)
+        truth = rng.integers(0, 2, 5000)
+        if function == "data_bias":
+            facet = rng.integers(18, 90, 5000)
+            short = zv.data_bias(facet, truth, facet_value=40, label_value=1)
+            full = zv.data_bias(facet.tolist(), truth.astype(bool), facet_value=np.int16(40), label_value=True)
+        else:
+            prob = rng.random(5000)
+            short = zv.logistic(truth, prob)
+            full = zv.logistic(truth.tolist(), list(prob), threshold=np.float32(0.5))
+        assert short.to_dict().keys() == full.to_dict().keys()
+        for name in short:
+            assert np.float32(short[name]).tobytes() == np.float32(full[name]).tobytes(), name
+
     def test_read_only(self):
         result = zv.classification(ONES, PRED)
         with pytest.raises(TypeError):
