@@ -124,58 +124,86 @@ inline bool suspect(const char* base, std::size_t count) noexcept {
 // reduction twice as wide. `good` gathers, lane by lane, whether every row fit.
 #define ZENTROVA_CENSUS_AVX2 __attribute__((target("avx2")))
 
-template <ValueRule rule>
-ZENTROVA_CENSUS_AVX2 inline __m256d fits(__m256d v, __m256d zero, __m256d one) noexcept {
+// The vector operations of the tests below, for float64 (four lanes) and
+// float32 (eight lanes) alike.
+template <class T>
+struct Lanes;
+
+template <>
+struct Lanes<double> {
+    using V = __m256d;
+    static constexpr std::size_t width = 4;
+    static constexpr int all = 0xF;
+    ZENTROVA_CENSUS_AVX2 static V load(const double* at) noexcept { return _mm256_loadu_pd(at); }
+    ZENTROVA_CENSUS_AVX2 static V broadcast(double x) noexcept { return _mm256_set1_pd(x); }
+    template <int predicate>
+    ZENTROVA_CENSUS_AVX2 static V compare(V a, V b) noexcept {
+        return _mm256_cmp_pd(a, b, predicate);
+    }
+    ZENTROVA_CENSUS_AVX2 static V both(V a, V b) noexcept { return _mm256_and_pd(a, b); }
+    ZENTROVA_CENSUS_AVX2 static V either(V a, V b) noexcept { return _mm256_or_pd(a, b); }
+    ZENTROVA_CENSUS_AVX2 static int mask(V v) noexcept { return _mm256_movemask_pd(v); }
+    // The lanes rounded to float, to nearest as static_cast<float> rounds.
+    ZENTROVA_CENSUS_AVX2 static void store_floats(float* out, V v) noexcept { _mm_storeu_ps(out, _mm256_cvtpd_ps(v)); }
+};
+
+template <>
+struct Lanes<float> {
+    using V = __m256;
+    static constexpr std::size_t width = 8;
+    static constexpr int all = 0xFF;
+    ZENTROVA_CENSUS_AVX2 static V load(const float* at) noexcept { return _mm256_loadu_ps(at); }
+    ZENTROVA_CENSUS_AVX2 static V broadcast(float x) noexcept { return _mm256_set1_ps(x); }
+    template <int predicate>
+    ZENTROVA_CENSUS_AVX2 static V compare(V a, V b) noexcept {
+        return _mm256_cmp_ps(a, b, predicate);
+    }
+    ZENTROVA_CENSUS_AVX2 static V both(V a, V b) noexcept { return _mm256_and_ps(a, b); }
+    ZENTROVA_CENSUS_AVX2 static V either(V a, V b) noexcept { return _mm256_or_ps(a, b); }
+    ZENTROVA_CENSUS_AVX2 static int mask(V v) noexcept { return _mm256_movemask_ps(v); }
+    ZENTROVA_CENSUS_AVX2 static void store_floats(float* out, V v) noexcept { _mm256_storeu_ps(out, v); }
+};
+
+// Lane by lane, whether the value fits the rule (quiet comparisons: NaN fits none).
+template <ValueRule rule, class T>
+ZENTROVA_CENSUS_AVX2 inline typename Lanes<T>::V fits(typename Lanes<T>::V v) noexcept {
+    using L = Lanes<T>;
+    const typename L::V zero = L::broadcast(T(0)), one = L::broadcast(T(1));
     if constexpr (rule == ValueRule::Label)
-        return _mm256_or_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), _mm256_cmp_pd(v, one, _CMP_EQ_OQ));
+        return L::either(L::template compare<_CMP_EQ_OQ>(v, zero), L::template compare<_CMP_EQ_OQ>(v, one));
     else if constexpr (rule == ValueRule::Probability)
-        return _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, one, _CMP_LE_OQ));
+        return L::both(L::template compare<_CMP_GE_OQ>(v, zero), L::template compare<_CMP_LE_OQ>(v, one));
     else
-        return _mm256_cmp_pd(v, v, _CMP_EQ_OQ);
+        return L::template compare<_CMP_EQ_OQ>(v, v);
 }
 
-template <ValueRule rule>
-ZENTROVA_CENSUS_AVX2 inline __m256 fits(__m256 v, __m256 zero, __m256 one) noexcept {
-    if constexpr (rule == ValueRule::Label)
-        return _mm256_or_ps(_mm256_cmp_ps(v, zero, _CMP_EQ_OQ), _mm256_cmp_ps(v, one, _CMP_EQ_OQ));
-    else if constexpr (rule == ValueRule::Probability)
-        return _mm256_and_ps(_mm256_cmp_ps(v, zero, _CMP_GE_OQ), _mm256_cmp_ps(v, one, _CMP_LE_OQ));
-    else
-        return _mm256_cmp_ps(v, v, _CMP_EQ_OQ);
+template <class T>
+ZENTROVA_CENSUS_AVX2 inline typename Lanes<T>::V all_lanes() noexcept {
+    const typename Lanes<T>::V zero = Lanes<T>::broadcast(T(0));
+    return Lanes<T>::template compare<_CMP_EQ_OQ>(zero, zero);
 }
 
 template <class T, ValueRule rule>
 ZENTROVA_CENSUS_AVX2 bool suspect_avx2(const char* base, std::size_t count) noexcept {
-    std::size_t k = 0;
-    // Four running results, so that the loop is not one chain of dependent steps.
-    if constexpr (std::is_same_v<T, double>) {
-        const double* values = reinterpret_cast<const double*>(base);
-        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
-        __m256d good0 = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), good1 = good0, good2 = good0, good3 = good0;
-        for (; k + 16 <= count; k += 16) {
-            good0 = _mm256_and_pd(good0, fits<rule>(_mm256_loadu_pd(values + k), zero, one));
-            good1 = _mm256_and_pd(good1, fits<rule>(_mm256_loadu_pd(values + k + 4), zero, one));
-            good2 = _mm256_and_pd(good2, fits<rule>(_mm256_loadu_pd(values + k + 8), zero, one));
-            good3 = _mm256_and_pd(good3, fits<rule>(_mm256_loadu_pd(values + k + 12), zero, one));
+    if constexpr (!std::is_floating_point_v<T>) {
+        return suspect<T, rule>(base, count);
+    } else {
+        using L = Lanes<T>;
+        constexpr std::size_t w = L::width;
+        const T* values = reinterpret_cast<const T*>(base);
+        std::size_t k = 0;
+        // Four running results, so that the loop is not one chain of dependent steps.
+        typename L::V good0 = all_lanes<T>(), good1 = good0, good2 = good0, good3 = good0;
+        for (; k + 4 * w <= count; k += 4 * w) {
+            good0 = L::both(good0, fits<rule, T>(L::load(values + k)));
+            good1 = L::both(good1, fits<rule, T>(L::load(values + k + w)));
+            good2 = L::both(good2, fits<rule, T>(L::load(values + k + 2 * w)));
+            good3 = L::both(good3, fits<rule, T>(L::load(values + k + 3 * w)));
         }
-        for (; k + 4 <= count; k += 4) good0 = _mm256_and_pd(good0, fits<rule>(_mm256_loadu_pd(values + k), zero, one));
-        const __m256d good = _mm256_and_pd(_mm256_and_pd(good0, good1), _mm256_and_pd(good2, good3));
-        if (_mm256_movemask_pd(good) != 0xF) return true;
-    } else if constexpr (std::is_same_v<T, float>) {
-        const float* values = reinterpret_cast<const float*>(base);
-        const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
-        __m256 good0 = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ), good1 = good0, good2 = good0, good3 = good0;
-        for (; k + 32 <= count; k += 32) {
-            good0 = _mm256_and_ps(good0, fits<rule>(_mm256_loadu_ps(values + k), zero, one));
-            good1 = _mm256_and_ps(good1, fits<rule>(_mm256_loadu_ps(values + k + 8), zero, one));
-            good2 = _mm256_and_ps(good2, fits<rule>(_mm256_loadu_ps(values + k + 16), zero, one));
-            good3 = _mm256_and_ps(good3, fits<rule>(_mm256_loadu_ps(values + k + 24), zero, one));
-        }
-        for (; k + 8 <= count; k += 8) good0 = _mm256_and_ps(good0, fits<rule>(_mm256_loadu_ps(values + k), zero, one));
-        const __m256 good = _mm256_and_ps(_mm256_and_ps(good0, good1), _mm256_and_ps(good2, good3));
-        if (_mm256_movemask_ps(good) != 0xFF) return true;
+        for (; k + w <= count; k += w) good0 = L::both(good0, fits<rule, T>(L::load(values + k)));
+        if (L::mask(L::both(L::both(good0, good1), L::both(good2, good3))) != L::all) return true;
+        return suspect<T, rule>(base + k * sizeof(T), count - k);
     }
-    return suspect<T, rule>(base + k * sizeof(T), count - k);
 }
 
 // Converts `count` contiguous float64 or float32 values to float at `out` and
@@ -184,33 +212,19 @@ ZENTROVA_CENSUS_AVX2 bool suspect_avx2(const char* base, std::size_t count) noex
 // own. The conversion rounds to nearest, as static_cast<float> does.
 template <class T, ValueRule rule>
 ZENTROVA_CENSUS_AVX2 bool convert_suspect_avx2(const char* base, std::size_t count, float* out) noexcept {
+    using L = Lanes<T>;
+    constexpr std::size_t w = L::width;
+    const T* values = reinterpret_cast<const T*>(base);
     std::size_t k = 0;
-    bool suspicious = false;
-    if constexpr (std::is_same_v<T, double>) {
-        const double* values = reinterpret_cast<const double*>(base);
-        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
-        __m256d good0 = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), good1 = good0;
-        for (; k + 8 <= count; k += 8) {
-            const __m256d a = _mm256_loadu_pd(values + k), b = _mm256_loadu_pd(values + k + 4);
-            good0 = _mm256_and_pd(good0, fits<rule>(a, zero, one));
-            good1 = _mm256_and_pd(good1, fits<rule>(b, zero, one));
-            _mm_storeu_ps(out + k, _mm256_cvtpd_ps(a));
-            _mm_storeu_ps(out + k + 4, _mm256_cvtpd_ps(b));
-        }
-        suspicious = _mm256_movemask_pd(_mm256_and_pd(good0, good1)) != 0xF;
-    } else {
-        const float* values = reinterpret_cast<const float*>(base);
-        const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
-        __m256 good0 = _mm256_cmp_ps(zero, zero, _CMP_EQ_OQ), good1 = good0;
-        for (; k + 16 <= count; k += 16) {
-            const __m256 a = _mm256_loadu_ps(values + k), b = _mm256_loadu_ps(values + k + 8);
-            good0 = _mm256_and_ps(good0, fits<rule>(a, zero, one));
-            good1 = _mm256_and_ps(good1, fits<rule>(b, zero, one));
-            _mm256_storeu_ps(out + k, a);
-            _mm256_storeu_ps(out + k + 8, b);
-        }
-        suspicious = _mm256_movemask_ps(_mm256_and_ps(good0, good1)) != 0xFF;
+    typename L::V good0 = all_lanes<T>(), good1 = good0;
+    for (; k + 2 * w <= count; k += 2 * w) {
+        const typename L::V a = L::load(values + k), b = L::load(values + k + w);
+        good0 = L::both(good0, fits<rule, T>(a));
+        good1 = L::both(good1, fits<rule, T>(b));
+        L::store_floats(out + k, a);
+        L::store_floats(out + k + w, b);
     }
+    const bool suspicious = L::mask(L::both(good0, good1)) != L::all;
     for (std::size_t j = k; j < count; ++j) {
         T value;
         std::memcpy(&value, base + j * sizeof(T), sizeof value);
