@@ -661,14 +661,21 @@ def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str]
 STATS_BATCHES = 10
 
 
-def stats_in_batches(cls, arrays: tuple, batches: int = STATS_BATCHES) -> dict:
+def stats_in_batches(cls, labels: tuple, arrays: tuple, batches: int = STATS_BATCHES) -> dict:
     """One statistics object per batch of consecutive rows, merged in turn, then its metrics."""
     merged = None
     for batch in zip(*(np.array_split(a, batches) for a in arrays)):
-        part = cls()
+        part = cls(*labels)
         part.update(*batch)
         merged = part if merged is None else merged.merge(part)
     return merged.metrics()
+
+
+def stats_on_threads(cls, labels: tuple, arrays: tuple, threads: int = 2) -> dict:
+    """One statistics object updated once with all rows on `threads` threads, then its metrics."""
+    stats = cls(*labels)
+    stats.update(*arrays, threads=threads)
+    return stats.metrics()
 
 
 # --------------------------------------------------------------------- memory
@@ -948,10 +955,14 @@ def stats_table(cases, cols, repeat, failures: list[str]) -> None:
     except ImportError as exc:
         print(f"statistics objects: skipped, the zentrova package cannot be imported ({exc})")
         return
-    classes = {"model_performance_logisitic_regression": zentrova.LogisticStats,
+    classes = {"data_bias_analyzer": zentrova.DataBiasStats, "model_bias_analyzer": zentrova.ModelBiasStats,
+               "model_performance_classification": zentrova.ClassificationStats,
+               "model_performance_logisitic_regression": zentrova.LogisticStats,
                "model_performance_regression": zentrova.RegressionStats}
-    print(f"statistics objects fed in {STATS_BATCHES} batches of consecutive rows, merged, against one call on all rows")
-    header = f"{'statistics':<16} {'columns':<33} {'call ms':>8} {'batches ms':>10} {'batches÷call':>12}  {'metrics':<9}"
+    print(f"statistics objects fed in {STATS_BATCHES} batches of consecutive rows and merged, or updated once with "
+          "threads=2, against one call on all rows")
+    header = (f"{'statistics':<19} {'columns':<33} {'call ms':>8} {'batches ms':>10} {'batches÷call':>12} "
+              f"{'2 threads ms':>12} {'call÷threads':>12}  {'metrics':<9}")
     print(header)
     print("-" * len(header))
     for case in cases:
@@ -959,20 +970,30 @@ def stats_table(cases, cols, repeat, failures: list[str]) -> None:
         if cls is None:
             continue
         arrays = tuple(cols[name] for name in case.arrays)
-        same = float_bits(case.module(*arrays)) == float_bits(stats_in_batches(cls, arrays))
-        if not same:
-            failures.append(f"{cls.__name__} [{case.inputs}]: metrics after {STATS_BATCHES} batches and merges "
-                            f"are not bit-identical to {case.name} on all rows")
-        t_call, t_batches = alternate([lambda: timed_call(case.module, arrays),
-                                       lambda: timed_call(stats_in_batches, (cls, arrays))], repeat)
-        print(f"{cls.__name__:<16} {case.inputs:<33} {t_call * 1e3:>8.1f} {t_batches * 1e3:>10.1f} "
-              f"{fmt_ratio(t_batches / t_call):>12}  {'identical' if same else 'DIFFERENT':<9}", flush=True)
+        expected = float_bits(case.module(*arrays, *case.labels))
+        same = True
+        for way, fn in (("after {STATS_BATCHES} batches and merges", stats_in_batches),
+                        ("updated with threads=2", stats_on_threads)):
+            if float_bits(fn(cls, case.labels, arrays)) != expected:
+                same = False
+                failures.append(f"{cls.__name__} [{case.inputs}]: metrics {way.format(STATS_BATCHES=STATS_BATCHES)} "
+                                f"are not bit-identical to {case.name} on all rows")
+        t_call, t_batches, t_threads = alternate(
+            [lambda: timed_call(case.module, arrays + case.labels),
+             lambda: timed_call(stats_in_batches, (cls, case.labels, arrays)),
+             lambda: timed_call(stats_on_threads, (cls, case.labels, arrays))], repeat)
+        print(f"{cls.__name__:<19} {case.inputs:<33} {t_call * 1e3:>8.1f} {t_batches * 1e3:>10.1f} "
+              f"{fmt_ratio(t_batches / t_call):>12} {t_threads * 1e3:>12.1f} {fmt_ratio(t_call / t_threads):>12}  "
+              f"{'identical' if same else 'DIFFERENT':<9}", flush=True)
     print()
     print("call ms       median wall time of the _zentrova call on all rows")
     print(f"batches ms    median wall time of {STATS_BATCHES} objects, one per batch, each updated once, merged in turn,")
     print("              and metrics() of the result")
     print("batches÷call  the second over the first (above 1.0x the batches cost more)")
-    print("metrics       'identical' when every metric has the same bits as the call's")
+    print("2 threads ms  median wall time of one object updated once with all rows and threads=2, and metrics()")
+    print("call÷threads  the call over the threaded update: 2x when both halves run fully in parallel; needs")
+    print("              two cores free of other work")
+    print("metrics       'identical' when every metric, both ways, has the same bits as the call's")
 
 
 def drift_table(rows: int) -> None:

@@ -191,6 +191,94 @@ class TestBatchesAndMerges:
         assert_identical(stats.metrics(), family_case.raw(*arrays))
 
 
+PART = 65536  # the fewest rows a part of a split update runs on
+
+
+def split_layouts(family, rng, n):
+    """(layout, family case, columns) in layouts a split update must cut alike:
+    contiguous, reversed views, narrow dtypes, text, and bias columns of
+    unequal lengths."""
+    family_case, arrays = FAMILIES[family], columns_for(family, rng, n)
+    yield "contiguous", family_case, arrays
+    yield "reversed", family_case, [a[::-1] for a in arrays]
+    if family in ("data_bias", "model_bias"):
+        yield "int16", family_case, [a.astype(np.int16) for a in arrays]
+        text_case = type(family_case)(("b", *family_case.labels[1:]))
+        yield "text", text_case, [np.array(["a", "b", "c", "dd"])[arrays[0]], *arrays[1:]]
+        # Rows past the shortest column count only for their distinct keys:
+        # here a third value, seen only there, decides the feature's rule.
+        feature = arrays[0] % 2
+        feature[-100:] = 2
+        yield "unequal", family_case, [feature, *(a[: n - 5000 * i] for i, a in enumerate(arrays[1:], 1))]
+    elif family != "regression":
+        yield "float32", family_case, [a.astype(np.float32) for a in arrays]
+
+
+class TestThreadsInOneUpdate:
+    @pytest.mark.parametrize("family", sorted(FAMILIES))
+    def test_split_update_equals_one_thread(self, family):
+        for layout, family_case, arrays in split_layouts(family, np.random.default_rng(21), 3 * PART + 4097):
+            one = family_case.make()
+            one.update(*arrays)
+            for threads in (2, 3, 16):
+                split = family_case.make()
+                split.update(*arrays, threads=threads)
+                assert split.to_bytes() == one.to_bytes(), (layout, threads)
+            assert_identical(split.metrics(), family_case.raw(*arrays))
+
+    @pytest.mark.parametrize("family", ["data_bias", "model_bias"])
+    def test_a_third_key_in_a_later_part_decides_the_rule(self, family):
+        family_case = FAMILIES[family]
+        column = np.zeros(4 * PART, np.int64)
+        column[1::2] = 1
+        column[-1] = 2  # only the last part sees a third distinct value
+        arrays = [column] * len(family_case.columns)
+        stats = family_case.make()
+        stats.update(*arrays, threads=4)
+        assert_identical(stats.metrics(), family_case.raw(*arrays))
+
+    def test_small_batches_and_earlier_rows(self):
+        family_case, rng = FAMILIES["logistic"], np.random.default_rng(5)
+        first, second = columns_for("logistic", rng, 100), columns_for("logistic", rng, 2 * PART + 1)
+        stats = family_case.make()
+        stats.update(*first, threads=8)  # too few rows to split
+        stats.update(*second, threads=2)
+        whole = [np.concatenate(pair) for pair in zip(first, second)]
+        assert_identical(stats.metrics(), family_case.raw(*whole))
+
+    @pytest.mark.parametrize("value,error", [
+        (0, (ValueError, "threads must be at least 1, not 0")),
+        (-3, (ValueError, "threads must be at least 1, not -3")),
+        (-(10**30), (ValueError, f"threads must be at least 1, not {-(10**30)}")),
+        (True, (TypeError, "argument 'threads': must be int, not bool")),
+        (2.0, (TypeError, "argument 'threads': must be int, not float")),
+        ("2", (TypeError, "argument 'threads': must be int, not str")),
+        (None, (TypeError, "argument 'threads': must be int, not NoneType")),
+    ])
+    def test_threads_must_be_a_positive_int(self, value, error):
+        stats = zentrova.RegressionStats()
+        assert outcome(lambda: stats.update(np.ones(3), np.ones(3), threads=value)) == error
+        assert outcome(stats.metrics) == (ValueError, PREFIX + "Arrays are emtpy")
+
+    def test_threads_is_keyword_only_and_takes_any_index(self):
+        with pytest.raises(TypeError, match=r"^update\(\) takes 2 positional arguments but 3 were given$"):
+            zentrova.LogisticStats().update(np.ones(3), np.ones(3), 2)
+        stats = zentrova.LogisticStats()
+        stats.update(np.full(3, 0.5), np.ones(3), threads=np.int64(2))
+        stats.update(np.full(3, 0.5), np.ones(3), threads=10**30)  # as many as the rows allow
+        assert_identical(stats.metrics(), raw.model_performance_logisitic_regression(np.full(6, 0.5), np.ones(6)))
+
+    def test_a_failing_part_fails_the_update_and_adds_nothing(self):
+        feature = np.array(["a", "b"] * (2 * PART))
+        feature[-3] = "\ud800"  # a lone surrogate, in the last part only
+        truth = np.tile([0, 1], 2 * PART)
+        expected = outcome(lambda: raw.data_bias_analyzer(feature, truth, "a", 1))
+        stats = zentrova.DataBiasStats("a", 1)
+        assert outcome(lambda: stats.update(feature, truth, threads=4)) == expected
+        assert expected[0] is TypeError and "surrogates not allowed" in expected[1]
+        assert stats.to_bytes() == zentrova.DataBiasStats("a", 1).to_bytes()
+
+
 class TestInterpreterLock:
     @pytest.mark.parametrize("family,rows", [("data_bias", 2**27), ("regression", 2**23)])  # ~0.3 s each
     def test_other_threads_run_during_an_update(self, family, rows):
@@ -219,8 +307,11 @@ class TestInterpreterLock:
 
 
 class TestInterruptedUpdate:
+    # With threads, the other parts never look at signals themselves: the
+    # part on the caller's thread sees it and stops them.
+    @pytest.mark.parametrize("threads", [1, 3])
     @pytest.mark.parametrize("family", sorted(FAMILIES))
-    def test_a_signal_ends_the_update_and_adds_nothing(self, family):
+    def test_a_signal_ends_the_update_and_adds_nothing(self, family, threads):
         class Alarm(Exception):
             pass
 
@@ -236,7 +327,7 @@ class TestInterruptedUpdate:
         signal.setitimer(signal.ITIMER_REAL, 0.05)
         try:
             with pytest.raises(Alarm):
-                stats.update(*[huge] * len(family_case.columns))
+                stats.update(*[huge] * len(family_case.columns), threads=threads)
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, previous)
@@ -311,7 +402,9 @@ class TestSignatures:
     def test_constructor_and_update(self, cls, params):
         assert list(inspect.signature(cls).parameters) == params
         family = next(family_case for family_case in FAMILIES.values() if type(family_case.make()) is cls)
-        assert list(inspect.signature(cls.update).parameters) == ["self", *family.columns]
+        update = inspect.signature(cls.update).parameters
+        assert list(update) == ["self", *family.columns, "threads"]
+        assert update["threads"].kind is inspect.Parameter.KEYWORD_ONLY and update["threads"].default == 1
 
     def test_decision_threshold_converts_like_the_raw_function(self):
         assert inspect.signature(zentrova.LogisticStats).parameters["decision_threshold"].default == 0.5

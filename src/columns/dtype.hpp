@@ -56,6 +56,14 @@ struct ColumnView {
     }
 };
 
+// Rows [start, start + count) of a column.
+inline ColumnView rows_of(const ColumnView& column, std::size_t start, std::size_t count) noexcept {
+    ColumnView part = column;
+    part.data += static_cast<std::ptrdiff_t>(start) * column.stride;
+    part.size = count;
+    return part;
+}
+
 template <class T>
 ColumnView view_of(ElementKind kind, const std::vector<T>& values) noexcept {
     return {kind, reinterpret_cast<const char*>(values.data()), static_cast<std::ptrdiff_t>(sizeof(T)),

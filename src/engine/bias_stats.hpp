@@ -57,6 +57,12 @@ public:
     void update(const std::array<const labelling::LabelInput*, Columns>& batch,
                 std::array<ColumnCensus, Columns>* census = nullptr);
     void merge(const BiasStats& other);
+    // A core of the same labels that holds no rows.
+    BiasStats fresh() const {
+        std::array<LabelValue, Columns> labels;
+        for (std::size_t c = 0; c < Columns; ++c) labels[c] = columns_[c].label;
+        return BiasStats(std::move(labels));
+    }
 
     const LabelledColumnState& column(std::size_t c) const noexcept { return columns_[c]; }
     const std::array<std::uint64_t, bins>& counts() const noexcept { return counts_; }

@@ -43,6 +43,8 @@ public:
     // Both columns hold the same number of rows.
     void update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census = nullptr);
     void merge(const ClassificationCore& other) { sums_.merge(other.sums_); }
+    // A core of the same settings that holds no rows.
+    ClassificationCore fresh() const { return ClassificationCore(); }
     Result<MetricMap> metrics() const;
     std::uint64_t rows() const noexcept { return sums_.rows; }
 
@@ -63,6 +65,7 @@ public:
         sums_.merge(other.sums_);
         log_terms_.merge(other.log_terms_);
     }
+    LogisticCore fresh() const { return LogisticCore(threshold_); }
     Result<MetricMap> metrics() const;
 
     std::string encode() const;
@@ -80,6 +83,7 @@ class RegressionCore {
 public:
     void update(const PerfInput& y_pred, const PerfInput& y_true, PerfCensus* census = nullptr);
     void merge(const RegressionCore& other);
+    RegressionCore fresh() const { return RegressionCore(); }
     Result<MetricMap> metrics() const;
 
     std::string encode() const;

@@ -15,10 +15,10 @@ std::string function_name(const Declaration& signature) { return std::string(sig
 
 bool too_many_positional(const Declaration& signature, Py_ssize_t given) {
     std::string message = function_name(signature) + " takes ";
-    if (signature.required() == signature.count())
-        message += std::to_string(signature.count());
+    if (signature.required() == signature.positional())
+        message += std::to_string(signature.positional());
     else
-        message += "from " + std::to_string(signature.required()) + " to " + std::to_string(signature.count());
+        message += "from " + std::to_string(signature.required()) + " to " + std::to_string(signature.positional());
     message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was given" : " were given");
     raise_type_error(message);
     return false;
@@ -73,12 +73,18 @@ bool convert(const Parameter& parameter, PyObject* object, Arguments::Value& out
         case Kind::TextList: return store(to_text_list(object), out);
         case Kind::Float32: return store(python::to_f32(object), out);
         case Kind::Text: return store(to_text(object), out);
+        case Kind::Threads: return store(to_thread_count(object), out);
     }
     return false;
 }
 
-float default_value(const Parameter& parameter) {
+Arguments::Value default_value(const Parameter& parameter) {
     const std::string_view text(parameter.default_text);
+    if (parameter.kind == Kind::Threads) {
+        std::size_t count = 1;
+        std::from_chars(text.data(), text.data() + text.size(), count);
+        return count;
+    }
     float value = 0.0f;
     std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
@@ -91,6 +97,7 @@ std::string text_signature(const Declaration& declaration) {
     for (std::size_t i = 0; i < declaration.count(); ++i) {
         const Parameter& parameter = declaration.parameters[i];
         if (i > 0) text += ", ";
+        if (i == declaration.positional()) text += "*, ";
         text += parameter.name;
         if (parameter.default_text != nullptr) text.append(1, '=').append(parameter.default_text);
     }
@@ -106,7 +113,7 @@ Arguments::Value& Arguments::at(std::string_view name) {
 std::optional<Arguments> bind(const Declaration& signature, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     const std::size_t count = signature.count();
-    if (nargs > static_cast<Py_ssize_t>(count)) {
+    if (nargs > static_cast<Py_ssize_t>(signature.positional())) {
         too_many_positional(signature, nargs);
         return std::nullopt;
     }

@@ -22,12 +22,14 @@ enum class Kind {
     TextList,  // sequence of str other than a str
     Float32,   // float
     Text,      // str
+    Threads,   // int of at least 1
 };
 
 struct Parameter {
     const char* name = nullptr;
     Kind kind = Kind::Any;
     const char* default_text = nullptr;  // as the text signature shows it; a parameter with one is optional
+    bool keyword_only = false;           // only after every positional one
 };
 
 inline constexpr std::size_t max_parameters = 6;
@@ -39,6 +41,12 @@ struct Declaration {
     constexpr std::size_t count() const noexcept {
         std::size_t n = 0;
         while (n < max_parameters && parameters[n].name != nullptr) ++n;
+        return n;
+    }
+    // Parameters that may be given by position.
+    constexpr std::size_t positional() const noexcept {
+        std::size_t n = 0;
+        while (n < count() && !parameters[n].keyword_only) ++n;
         return n;
     }
     constexpr std::size_t required() const noexcept {
@@ -54,7 +62,8 @@ std::string text_signature(const Declaration& declaration);
 // The converted arguments of one call, read by parameter name.
 class Arguments {
 public:
-    using Value = std::variant<std::monostate, PyObject*, MetricMap, std::vector<std::string>, float, std::string>;
+    using Value =
+        std::variant<std::monostate, PyObject*, MetricMap, std::vector<std::string>, float, std::string, std::size_t>;
 
     explicit Arguments(const Declaration& declaration) : declaration_(&declaration) {}
 
@@ -63,6 +72,7 @@ public:
     const std::vector<std::string>& texts(std::string_view name) { return std::get<std::vector<std::string>>(at(name)); }
     float number(std::string_view name) { return std::get<float>(at(name)); }
     const std::string& text(std::string_view name) { return std::get<std::string>(at(name)); }
+    std::size_t count(std::string_view name) { return std::get<std::size_t>(at(name)); }
 
     Value& slot(std::size_t index) { return values_[index]; }
 

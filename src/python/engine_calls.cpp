@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/parts.hpp"
 #include "python/ingest.hpp"
 
 namespace zentrova::python {
@@ -40,10 +41,39 @@ struct BiasAttempt {
     bool recheck = false;
 };
 
+// Adds a bias batch to `core`, in parts on up to `threads` threads when every
+// column is in memory and nothing is counted. A part holds consecutive rows
+// of the shortest column; the last also takes the rest of the longer ones,
+// whose rows count for their distinct keys.
+template <class Core, std::size_t Columns>
+void update_bias(Core& core, const std::array<const labelling::LabelInput*, Columns>& batch,
+                 std::array<engine::ColumnCensus, Columns>* census, std::size_t threads) {
+    std::size_t rows = batch[0]->view.size;
+    bool in_memory = true;
+    for (const labelling::LabelInput* input : batch) {
+        rows = std::min(rows, input->view.size);
+        in_memory = in_memory && input->view.kind != columns::ElementKind::Other;
+    }
+    if (census != nullptr || !in_memory || engine::part_count(rows, threads) < 2) {
+        core.update(batch, census);
+        return;
+    }
+    engine::update_in_parts(core, rows, engine::part_count(rows, threads),
+                            [&](Core& part, std::size_t start, std::size_t count, bool last) {
+                                std::array<labelling::LabelInput, Columns> inputs;
+                                std::array<const labelling::LabelInput*, Columns> pointers;
+                                for (std::size_t c = 0; c < Columns; ++c) {
+                                    inputs[c] = batch[c]->part(start, last ? batch[c]->view.size - start : count);
+                                    pointers[c] = &inputs[c];
+                                }
+                                part.update(pointers);
+                            });
+}
+
 template <class Core, std::size_t Columns>
 BiasAttempt add_bias_batch(Core& core, std::mutex* guard, const std::array<const labelling::LabelInput*, Columns>& batch,
                            const std::array<std::string_view, Columns>& names,
-                           std::array<engine::ColumnCensus, Columns>* census) {
+                           std::array<engine::ColumnCensus, Columns>* census, std::size_t threads) {
     std::array<engine::ColumnKind, Columns> kinds;
     for (std::size_t c = 0; c < Columns; ++c) kinds[c] = engine::kind_of(*batch[c]);
     bool invalid = false;
@@ -56,7 +86,7 @@ BiasAttempt add_bias_batch(Core& core, std::mutex* guard, const std::array<const
             std::array<engine::ColumnCensus, Columns> counts{};
             if (census != nullptr) counts = *census;
             try {
-                updated.update(batch, census != nullptr ? &counts : nullptr);
+                update_bias(updated, batch, census != nullptr ? &counts : nullptr, threads);
             } catch (const engine::InvalidCodePoints&) {
                 invalid = true;
                 return found;
@@ -89,7 +119,8 @@ std::optional<Error> with_deferred_check(bool all_in_memory_arrays, Attempt&& at
 // `same_family`, the two column types must agree.
 template <class Core>
 std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObject* y_pred, PyObject* y_true,
-                                           bool truth_first, bool same_family, engine::PerfCensus* census) {
+                                           bool truth_first, bool same_family, engine::PerfCensus* census,
+                                           std::size_t threads) {
     const numpy::ArrayInfo pred_info = numpy::inspect(y_pred), true_info = numpy::inspect(y_true);
     if (same_family && columns::family_of(pred_info.kind) != columns::family_of(true_info.kind))
         return Error{ErrorCode::TypesDiffer};
@@ -102,9 +133,15 @@ std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObje
     }
     if (predictions->view.size != truth->view.size) return Error{ErrorCode::LengthsDiffer};
     apply(guard, [&] {
-        // An interrupted batch adds nothing: the copy takes the batch.
+        // An interrupted batch adds nothing: the copy takes the batch. Split
+        // into parts only when nothing is counted.
         Core updated = core;
-        updated.update(predictions->view, truth->view, census);
+        const std::size_t rows = predictions->view.size;
+        const std::size_t parts = census == nullptr ? engine::part_count(rows, threads) : 1;
+        engine::update_in_parts(updated, rows, parts, [&](Core& part, std::size_t start, std::size_t count, bool) {
+            part.update(columns::rows_of(predictions->view, start, count), columns::rows_of(truth->view, start, count),
+                        census);
+        });
         core = std::move(updated);
     });
     return std::nullopt;
@@ -115,7 +152,7 @@ std::optional<Error> add_performance_batch(Core& core, std::mutex* guard, PyObje
 std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* guard, PyObject* feature_array,
                                       PyObject* ground_truth_array, PyObject* feature_label,
                                       PyObject* ground_truth_label,
-                                      std::array<engine::ColumnCensus, 2>* census) {
+                                      std::array<engine::ColumnCensus, 2>* census, std::size_t threads) {
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info});
     return with_deferred_check(!copy, [&](bool defer) -> BiasAttempt {
@@ -124,7 +161,8 @@ std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* gu
         if (!truth) return {std::move(truth).error()};
         auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
         if (!facet) return {std::move(facet).error()};
-        return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names, census);
+        return add_bias_batch<engine::DataBiasCore, 2>(core, guard, {&*facet, &*truth}, data_bias_names, census,
+                                                       threads);
     });
 }
 
@@ -132,7 +170,7 @@ std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* 
                                        PyObject* ground_truth_array, PyObject* prediction_array,
                                        PyObject* feature_label, PyObject* ground_truth_label,
                                        PyObject* prediction_label,
-                                       std::array<engine::ColumnCensus, 3>* census) {
+                                       std::array<engine::ColumnCensus, 3>* census, std::size_t threads) {
     const numpy::ArrayInfo facet_info = numpy::inspect(feature_array), truth_info = numpy::inspect(ground_truth_array),
                            prediction_info = numpy::inspect(prediction_array);
     const bool copy = !all_in_memory({&facet_info, &truth_info, &prediction_info});
@@ -145,23 +183,23 @@ std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* 
         auto facet = label_input(feature_array, facet_info, feature_label, copy, defer);
         if (!facet) return {std::move(facet).error()};
         return add_bias_batch<engine::ModelBiasCore, 3>(core, guard, {&*facet, &*predictions, &*truth},
-                                                        model_bias_names, census);
+                                                        model_bias_names, census, threads);
     });
 }
 
 std::optional<Error> update_classification(engine::ClassificationCore& core, std::mutex* guard, PyObject* y_pred,
-                                           PyObject* y_true, engine::PerfCensus* census) {
-    return add_performance_batch(core, guard, y_pred, y_true, false, true, census);
+                                           PyObject* y_true, engine::PerfCensus* census, std::size_t threads) {
+    return add_performance_batch(core, guard, y_pred, y_true, false, true, census, threads);
 }
 
 std::optional<Error> update_logistic(engine::LogisticCore& core, std::mutex* guard, PyObject* y_pred,
-                                     PyObject* y_true, engine::PerfCensus* census) {
-    return add_performance_batch(core, guard, y_pred, y_true, true, false, census);
+                                     PyObject* y_true, engine::PerfCensus* census, std::size_t threads) {
+    return add_performance_batch(core, guard, y_pred, y_true, true, false, census, threads);
 }
 
 std::optional<Error> update_regression(engine::RegressionCore& core, std::mutex* guard, PyObject* y_pred,
-                                       PyObject* y_true, engine::PerfCensus* census) {
-    return add_performance_batch(core, guard, y_pred, y_true, true, false, census);
+                                       PyObject* y_true, engine::PerfCensus* census, std::size_t threads) {
+    return add_performance_batch(core, guard, y_pred, y_true, true, false, census, threads);
 }
 
 std::optional<engine::LabelValue> label_value(PyObject* label) {

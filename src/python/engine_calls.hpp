@@ -20,21 +20,28 @@ namespace zentrova::python {
 // interpreter lock released) while the core changes. On failure the core is
 // unchanged and the error is returned. A `census`, when given, counts each
 // column in the core's pass, in the core's column order (see census.hpp).
+// Without a census, a batch of arrays in memory is added on up to `threads`
+// threads, with the same result (see engine/parts.hpp).
 std::optional<Error> update_data_bias(engine::DataBiasCore& core, std::mutex* guard, PyObject* feature_array,
                                       PyObject* ground_truth_array, PyObject* feature_label,
                                       PyObject* ground_truth_label,
-                                      std::array<engine::ColumnCensus, 2>* census = nullptr);
+                                      std::array<engine::ColumnCensus, 2>* census = nullptr,
+                                      std::size_t threads = 1);
 std::optional<Error> update_model_bias(engine::ModelBiasCore& core, std::mutex* guard, PyObject* feature_array,
                                        PyObject* ground_truth_array, PyObject* prediction_array,
                                        PyObject* feature_label, PyObject* ground_truth_label,
                                        PyObject* prediction_label,
-                                       std::array<engine::ColumnCensus, 3>* census = nullptr);
+                                       std::array<engine::ColumnCensus, 3>* census = nullptr,
+                                      std::size_t threads = 1);
 std::optional<Error> update_classification(engine::ClassificationCore& core, std::mutex* guard, PyObject* y_pred,
-                                           PyObject* y_true, engine::PerfCensus* census = nullptr);
+                                           PyObject* y_true, engine::PerfCensus* census = nullptr,
+                                      std::size_t threads = 1);
 std::optional<Error> update_logistic(engine::LogisticCore& core, std::mutex* guard, PyObject* y_pred,
-                                     PyObject* y_true, engine::PerfCensus* census = nullptr);
+                                     PyObject* y_true, engine::PerfCensus* census = nullptr,
+                                      std::size_t threads = 1);
 std::optional<Error> update_regression(engine::RegressionCore& core, std::mutex* guard, PyObject* y_pred,
-                                       PyObject* y_true, engine::PerfCensus* census = nullptr);
+                                       PyObject* y_true, engine::PerfCensus* census = nullptr,
+                                      std::size_t threads = 1);
 
 // A caller's label as the statistics keep it (nothing, with the Python error
 // set, when it cannot be taken), and the object that stands for it.

@@ -22,6 +22,10 @@ namespace zentrova::python {
 namespace {
 
 // ---- families ------------------------------------------------------------
+
+// `update(..., *, threads=1)`: a batch of arrays in memory may be added on
+// several threads, one per part of at least 65,536 rows.
+constexpr Parameter threads_parameter{"threads", Kind::Threads, "1", true};
 // Each names its core, its labels (in constructor order) and how a batch,
 // the metrics and the encoding reach the core.
 
@@ -33,12 +37,12 @@ struct DataBias {
                                       {{{"feature_label_or_threshold", Kind::Any},
                                         {"ground_truth_label_or_threshold", Kind::Any}}}};
     static constexpr Declaration update_declaration{
-        "update", {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}}}};
+        "update", {{{"feature_array", Kind::Array}, {"ground_truth_array", Kind::Array}, threads_parameter}}};
 
     static Core make(const std::array<engine::LabelValue, labels>& values) { return Core({values[0], values[1]}); }
     static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
         return update_data_bias(core, guard, a.object("feature_array"), a.object("ground_truth_array"), label[0],
-                                label[1]);
+                                label[1], nullptr, a.count("threads"));
     }
     static Result<MetricMap> metrics(const Core& core) { return engine::data_bias_metrics(core); }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
@@ -63,7 +67,8 @@ struct ModelBias {
     static constexpr Declaration update_declaration{"update",
                                                     {{{"feature_array", Kind::Array},
                                                       {"ground_truth_array", Kind::Array},
-                                                      {"prediction_array", Kind::Array}}}};
+                                                      {"prediction_array", Kind::Array},
+                                                      threads_parameter}}};
 
     // The core keeps feature, prediction, ground truth.
     static Core make(const std::array<engine::LabelValue, labels>& values) {
@@ -71,7 +76,8 @@ struct ModelBias {
     }
     static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const* label) {
         return update_model_bias(core, guard, a.object("feature_array"), a.object("ground_truth_array"),
-                                 a.object("prediction_array"), label[0], label[1], label[2]);
+                                 a.object("prediction_array"), label[0], label[1], label[2], nullptr,
+                                 a.count("threads"));
     }
     static Result<MetricMap> metrics(const Core& core) { return engine::model_bias_metrics(core); }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
@@ -89,7 +95,8 @@ template <class CoreType>
 struct PerformanceFamily {
     using Core = CoreType;
     static constexpr std::size_t labels = 0;
-    static constexpr Declaration update_declaration{"update", {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}}}};
+    static constexpr Declaration update_declaration{
+        "update", {{{"y_pred", Kind::Array}, {"y_true", Kind::Array}, threads_parameter}}};
     static Result<MetricMap> metrics(const Core& core) { return core.metrics(); }
     static std::array<engine::LabelValue, 0> label_values(const Core&) { return {}; }
     static std::string encode(const Core& core) { return core.encode(); }
@@ -101,7 +108,7 @@ struct Classification : PerformanceFamily<engine::ClassificationCore> {
     static constexpr Declaration init{"ClassificationStats", {}};
     static Core make(Arguments&) { return Core(); }
     static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return update_classification(core, guard, a.object("y_pred"), a.object("y_true"));
+        return update_classification(core, guard, a.object("y_pred"), a.object("y_true"), nullptr, a.count("threads"));
     }
     static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
 };
@@ -111,7 +118,7 @@ struct Logistic : PerformanceFamily<engine::LogisticCore> {
     static constexpr Declaration init{"LogisticStats", {{{"decision_threshold", Kind::Float32, "0.5"}}}};
     static Core make(Arguments& a) { return Core(a.number("decision_threshold")); }
     static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return update_logistic(core, guard, a.object("y_pred"), a.object("y_true"));
+        return update_logistic(core, guard, a.object("y_pred"), a.object("y_true"), nullptr, a.count("threads"));
     }
     static std::optional<std::string> difference(const Core& a, const Core& b) {
         const float x = a.decision_threshold(), y = b.decision_threshold();
@@ -125,7 +132,7 @@ struct Regression : PerformanceFamily<engine::RegressionCore> {
     static constexpr Declaration init{"RegressionStats", {}};
     static Core make(Arguments&) { return Core(); }
     static std::optional<Error> update(Core& core, std::mutex* guard, Arguments& a, PyObject* const*) {
-        return update_regression(core, guard, a.object("y_pred"), a.object("y_true"));
+        return update_regression(core, guard, a.object("y_pred"), a.object("y_true"), nullptr, a.count("threads"));
     }
     static std::optional<std::string> difference(const Core&, const Core&) { return std::nullopt; }
 };

@@ -1,6 +1,7 @@
 #include "python/values.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "python/error_map.hpp"
 
@@ -52,6 +53,24 @@ std::string pending_error_text() {
     }
     PyErr_Clear();
     return name + ": <exception str() failed>";
+}
+
+std::optional<std::size_t> to_thread_count(PyObject* object) {
+    if (PyBool_Check(object) || !PyIndex_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "must be int, not %s", type_name(object).c_str());
+        return std::nullopt;
+    }
+    py::Ref value = py::Ref::steal(PyNumber_Index(object));
+    if (!value) return std::nullopt;
+    int overflow = 0;
+    const long long count = PyLong_AsLongLongAndOverflow(value.get(), &overflow);
+    if (count == -1 && PyErr_Occurred()) return std::nullopt;
+    if (overflow > 0) return SIZE_MAX;  // as many as the rows allow
+    if (overflow < 0 || count < 1) {
+        PyErr_Format(PyExc_ValueError, "threads must be at least 1, not %S", value.get());
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(count);
 }
 
 Error python_error(ErrorCode code) {

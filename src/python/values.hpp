@@ -31,6 +31,8 @@ std::optional<std::string> to_text(PyObject* object);
 std::optional<double> to_double(PyObject* object);
 std::optional<float> to_f32(PyObject* object);
 std::optional<MetricMap> to_metric_map(PyObject* object);
+// A count of threads: an int (through __index__, bool refused) of at least 1.
+std::optional<std::size_t> to_thread_count(PyObject* object);
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);
 
 // A metric map as a new dict of str to float, or the error raised.

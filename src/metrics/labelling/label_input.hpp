@@ -51,6 +51,18 @@ struct LabelInput {
     // Fixed-width text rows in memory whose code points were not checked yet:
     // the labelling pass checks them while it reads them.
     bool code_points_unchecked = false;
+
+    // Rows [start, start + count) of a column in memory (not `rows`), sharing
+    // this input's memory, which must outlive the part.
+    LabelInput part(std::size_t start, std::size_t count) const {
+        LabelInput out;
+        out.view = columns::rows_of(view, start, count);
+        out.integer_label = integer_label;
+        out.float_label = float_label;
+        out.text_label = text_label;
+        out.code_points_unchecked = code_points_unchecked;
+        return out;
+    }
 };
 
 }  // namespace zentrova::labelling
