@@ -656,6 +656,47 @@ def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str]
     return [in_turn, two_threads]
 
 
+def plain_thread_timers(work: Callable, first: tuple, second: tuple):
+    """thread_timers for work without metrics: both made in turn, and at once on two threads."""
+    def in_turn() -> float:
+        return timed_call(lambda: (work(*first), work(*second)), ())
+
+    def two_threads() -> float:
+        threads = [threading.Thread(target=work, args=args) for args in (first, second)]
+        gc.collect()
+        start = time.perf_counter()
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        return time.perf_counter() - start
+
+    return [in_turn, two_threads]
+
+
+def _arithmetic_in_cache(values: np.ndarray, out: np.ndarray, rounds: int) -> None:
+    for _ in range(rounds):
+        np.sin(values, out=out)
+
+
+def _read_columns(*columns: np.ndarray) -> None:
+    for column in columns:
+        np.bitwise_or.reduce(column)
+
+
+def machine_references(cols):
+    """(name, inputs, work, first, second) of the threads table's NumPy rows."""
+    def in_cache():
+        values = np.linspace(0.0, 1.0, 16_384)  # 128 KB: stays in each core's own cache
+        return values, np.empty_like(values), 1_000
+    rows = len(cols["age"])
+    first = tuple(cols[name] for name in ("age", "gt_int", "pred_int"))
+    yield ("NumPy sin, each thread its own array", "float64, 16,384 rows x 1,000", _arithmetic_in_cache,
+           in_cache(), in_cache())
+    yield ("NumPy bitwise_or.reduce of 3 columns", f"int64, {rows:,} rows each", _read_columns,
+           first, tuple(column.copy() for column in first))
+
+
 # ------------------------------------------------------------ statistics objects
 
 STATS_BATCHES = 10
@@ -941,12 +982,19 @@ def threads_table(cases, cols, repeat, failures: list[str]) -> None:
         print(f"{case.name:<39} {case.inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
               f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
         del second
+    for name, inputs, work, first, second in machine_references(cols):
+        t_turn, t_threads = alternate(plain_thread_timers(work, first, second), repeat)
+        print(f"{name:<39} {inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
+              f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
     print()
     print("in turn ms    median wall time of one thread making both calls, one after the other")
     print("2 threads ms  median wall time of two new threads making one call each at the same time, from the")
     print("              first start to the last join (the results must equal those made in turn)")
     print("turn÷threads  the first over the second: 2x when the calls run fully in parallel, 1x when they")
     print("              hold the interpreter lock throughout; needs two cores free of other work")
+    print("NumPy rows    what the machine gives two threads at the same time, without the module: NumPy")
+    print("              work that releases the interpreter lock, one pure arithmetic in cache, one pure")
+    print("              reading of three int64 columns as large as the model bias row's")
 
 
 def stats_table(cases, cols, repeat, failures: list[str]) -> None:
