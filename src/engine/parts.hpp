@@ -18,10 +18,13 @@ namespace zentrova::engine {
 
 // The fewest rows worth a thread of their own.
 inline constexpr std::size_t part_rows_minimum = std::size_t{1} << 16;
+// The most threads one update starts, whatever it is asked for: more would
+// only crowd the machine.
+inline constexpr std::size_t parts_maximum = 256;
 
 // How many parts `rows` rows make on at most `threads` threads.
 constexpr std::size_t part_count(std::size_t rows, std::size_t threads) noexcept {
-    return std::max<std::size_t>(1, std::min(threads, rows / part_rows_minimum));
+    return std::max<std::size_t>(1, std::min({threads, rows / part_rows_minimum, parts_maximum}));
 }
 
 // The first row of part `index` of `parts` (`rows` for index == parts): equal

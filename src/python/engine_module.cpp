@@ -24,7 +24,7 @@ namespace {
 // ---- families ------------------------------------------------------------
 
 // `update(..., *, threads=1)`: a batch of arrays in memory may be added on
-// several threads, one per part of at least 65,536 rows.
+// several threads, one per part of at least 65,536 rows (see engine/parts.hpp).
 constexpr Parameter threads_parameter{"threads", Kind::Threads, "1", true};
 // Each names its core, its labels (in constructor order) and how a batch,
 // the metrics and the encoding reach the core.
