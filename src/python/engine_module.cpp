@@ -345,7 +345,8 @@ std::string method_signature(const Declaration& declaration) {
 
 template <class Family>
 bool add_type(PyObject* module) {
-    static const std::string update_text = method_signature(Family::update_declaration) + "Adds one batch of rows.";
+    static const std::string update_text = method_signature(Family::update_declaration) +
+        "Adds one batch of rows; with threads=n, a batch of arrays in memory in up to n parts at once.";
     methods<Family>[0].ml_doc = update_text.c_str();
     static const std::string qualified = std::string("zentrova._engine.") + Family::name;
     static const std::string doc = text_signature(Family::init) + "Mergeable statistics of all rows added.";
