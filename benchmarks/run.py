@@ -623,32 +623,36 @@ class BeforeBuild:
 
 # --------------------------------------------------------------------- threads
 
+def on_two_threads(work: Callable, first: tuple, second: tuple) -> float:
+    """Wall time of work(*first) and work(*second) on two new threads started together, from the
+    first start to the last join."""
+    threads = [threading.Thread(target=work, args=args) for args in (first, second)]
+    gc.collect()
+    start = time.perf_counter()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - start
+
+
 def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str], what: str):
     """Timers of both calls made in turn by this thread, and of the two calls made at once by
     two new threads; every threaded result must be bit-identical to the one made in turn."""
     expected = [float_bits(fn(*first)), float_bits(fn(*second))]
-
-    def in_turn() -> float:
-        return timed_call(lambda: (fn(*first), fn(*second)), ())
+    in_turn, _ = plain_thread_timers(fn, first, second)
 
     def two_threads() -> float:
         results: list = [None, None]
         errors: list = []
 
-        def work(slot: int, args: tuple) -> None:
+        def work(slot: int, *args) -> None:
             try:
                 results[slot] = float_bits(fn(*args))
             except BaseException as exc:  # noqa: BLE001 - reported below
                 errors.append(repr(exc))
 
-        threads = [threading.Thread(target=work, args=(slot, args)) for slot, args in enumerate((first, second))]
-        gc.collect()
-        start = time.perf_counter()
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
-        elapsed = time.perf_counter() - start
+        elapsed = on_two_threads(work, (0, *first), (1, *second))
         if errors or results != expected:
             failures.append(f"{what}: two threads gave {errors or 'other metrics'} than the calls in turn")
         return elapsed
@@ -661,17 +665,7 @@ def plain_thread_timers(work: Callable, first: tuple, second: tuple):
     def in_turn() -> float:
         return timed_call(lambda: (work(*first), work(*second)), ())
 
-    def two_threads() -> float:
-        threads = [threading.Thread(target=work, args=args) for args in (first, second)]
-        gc.collect()
-        start = time.perf_counter()
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
-        return time.perf_counter() - start
-
-    return [in_turn, two_threads]
+    return [in_turn, lambda: on_two_threads(work, first, second)]
 
 
 def _arithmetic_in_cache(values: np.ndarray, out: np.ndarray, rounds: int) -> None:

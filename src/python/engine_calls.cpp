@@ -54,11 +54,12 @@ void update_bias(Core& core, const std::array<const labelling::LabelInput*, Colu
         rows = std::min(rows, input->view.size);
         in_memory = in_memory && input->view.kind != columns::ElementKind::Other;
     }
-    if (census != nullptr || !in_memory || engine::part_count(rows, threads) < 2) {
+    const std::size_t parts = engine::part_count(rows, threads);
+    if (census != nullptr || !in_memory || parts < 2) {
         core.update(batch, census);
         return;
     }
-    engine::update_in_parts(core, rows, engine::part_count(rows, threads),
+    engine::update_in_parts(core, rows, parts,
                             [&](Core& part, std::size_t start, std::size_t count, bool last) {
                                 std::array<labelling::LabelInput, Columns> inputs;
                                 std::array<const labelling::LabelInput*, Columns> pointers;

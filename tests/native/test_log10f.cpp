@@ -14,22 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
 #include "numeric/log10f.hpp"
 #include "numeric/log10f_table.hpp"
 
 namespace zn = zentrova::numeric;
 
 namespace {
-
-int g_failures = 0;
-
-#define CHECK(cond)                                                             \
-    do {                                                                        \
-        if (!(cond)) {                                                          \
-            ++g_failures;                                                       \
-            std::printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond);       \
-        }                                                                       \
-    } while (0)
 
 std::uint32_t bits_of(float x) { return std::bit_cast<std::uint32_t>(x); }
 
@@ -228,6 +219,5 @@ int main() {
     test_paths_and_features_agree();
     test_check_rejects_faulty_kernels();
     test_scalar_steps_match_library();
-    std::printf("%s (%d failed checks)\n", g_failures == 0 ? "OK" : "FAILED", g_failures);
-    return g_failures == 0 ? 0 : 1;
+    return native_check::report();
 }

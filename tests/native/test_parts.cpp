@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
 #include "common/errors.hpp"
 #include "engine/parts.hpp"
 
@@ -19,16 +20,6 @@ namespace ze = zentrova::engine;
 namespace zc = zentrova::columns;
 
 namespace {
-
-int g_failures = 0;
-
-#define CHECK(cond)                                                       \
-    do {                                                                  \
-        if (!(cond)) {                                                    \
-            ++g_failures;                                                 \
-            std::printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                 \
-    } while (0)
 
 // A core that keeps what it was given: its rows' sum and the parts, in merge order.
 struct Toy {
@@ -170,6 +161,5 @@ int main() {
     test_a_failing_part_stops_the_others();
     test_only_the_caller_looks_at_signals();
     test_one_part_runs_on_the_caller();
-    std::printf("%s (%d failed checks)\n", g_failures == 0 ? "OK" : "FAILED", g_failures);
-    return g_failures == 0 ? 0 : 1;
+    return native_check::report();
 }
