@@ -623,24 +623,65 @@ class BeforeBuild:
 
 # --------------------------------------------------------------------- threads
 
-def on_two_threads(work: Callable, first: tuple, second: tuple) -> float:
-    """Wall time of work(*first) and work(*second) on two new threads started together, from the
-    first start to the last join."""
-    threads = [threading.Thread(target=work, args=args) for args in (first, second)]
-    gc.collect()
-    start = time.perf_counter()
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    return time.perf_counter() - start
+class ThreadPair:
+    """Two threads started once, each kept on a core of its own, making one call each per
+    round, as a pool of two worker threads on two free cores would. Left to the system,
+    threads woken together sometimes both begin on one core and share it for several
+    milliseconds until one is moved (their CPU time then stays below their wall time), and
+    that would be timed too."""
+
+    def __init__(self) -> None:
+        self._go = threading.Barrier(3)
+        self._done = threading.Barrier(3)
+        self._calls: list = [None, None]
+        self._errors: list[BaseException] = []
+        self._closed = False
+        self._threads = [threading.Thread(target=self._serve, args=(slot,), daemon=True) for slot in (0, 1)]
+        for thread in self._threads:
+            thread.start()
+
+    def _serve(self, slot: int) -> None:
+        if hasattr(os, "sched_setaffinity"):
+            cpus = sorted(os.sched_getaffinity(0))
+            if len(cpus) >= 2:
+                os.sched_setaffinity(0, {cpus[slot]})  # on Linux, this thread only
+        while True:
+            self._go.wait()
+            if self._closed:
+                return
+            work, args = self._calls[slot]
+            try:
+                work(*args)
+            except BaseException as exc:  # noqa: BLE001 - raised again by run
+                self._errors.append(exc)
+            self._done.wait()
+
+    def run(self, work: Callable, first: tuple, second: tuple) -> float:
+        """Wall time of work(*first) and work(*second) made at once, one on each thread, from
+        their release to the later one's end."""
+        self._calls = [(work, first), (work, second)]
+        self._errors.clear()
+        gc.collect()
+        start = time.perf_counter()
+        self._go.wait()
+        self._done.wait()
+        elapsed = time.perf_counter() - start
+        if self._errors:
+            raise self._errors[0]
+        return elapsed
+
+    def close(self) -> None:
+        self._closed = True
+        self._go.wait()
+        for thread in self._threads:
+            thread.join()
 
 
-def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str], what: str):
+def thread_timers(pair: ThreadPair, fn: Callable, first: tuple, second: tuple, failures: list[str], what: str):
     """Timers of both calls made in turn by this thread, and of the two calls made at once by
-    two new threads; every threaded result must be bit-identical to the one made in turn."""
+    the pair's threads; every threaded result must be bit-identical to the one made in turn."""
     expected = [float_bits(fn(*first)), float_bits(fn(*second))]
-    in_turn, _ = plain_thread_timers(fn, first, second)
+    in_turn, _ = plain_thread_timers(pair, fn, first, second)
 
     def two_threads() -> float:
         results: list = [None, None]
@@ -652,7 +693,7 @@ def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str]
             except BaseException as exc:  # noqa: BLE001 - reported below
                 errors.append(repr(exc))
 
-        elapsed = on_two_threads(work, (0, *first), (1, *second))
+        elapsed = pair.run(work, (0, *first), (1, *second))
         if errors or results != expected:
             failures.append(f"{what}: two threads gave {errors or 'other metrics'} than the calls in turn")
         return elapsed
@@ -660,12 +701,12 @@ def thread_timers(fn: Callable, first: tuple, second: tuple, failures: list[str]
     return [in_turn, two_threads]
 
 
-def plain_thread_timers(work: Callable, first: tuple, second: tuple):
-    """thread_timers for work without metrics: both made in turn, and at once on two threads."""
+def plain_thread_timers(pair: ThreadPair, work: Callable, first: tuple, second: tuple):
+    """thread_timers for work without metrics: both made in turn, and at once on the pair."""
     def in_turn() -> float:
         return timed_call(lambda: (work(*first), work(*second)), ())
 
-    return [in_turn, lambda: on_two_threads(work, first, second)]
+    return [in_turn, lambda: pair.run(work, first, second)]
 
 
 def _arithmetic_in_cache(values: np.ndarray, out: np.ndarray, rounds: int) -> None:
@@ -967,23 +1008,28 @@ def threads_table(cases, cols, repeat, failures: list[str]) -> None:
     print(header)
     print("-" * len(header))
     by_key = {(case.name, case.inputs): case for case in cases}
-    for key in THREAD_CASES:
-        case = by_key[key]
-        first = tuple(cols[name] for name in case.arrays) + case.labels
-        second = tuple(cols[name].copy() for name in case.arrays) + case.labels
-        t_turn, t_threads = alternate(thread_timers(case.module, first, second, failures, f"{key[0]} [{key[1]}]"),
-                                      repeat)
-        print(f"{case.name:<39} {case.inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
-              f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
-        del second
-    for name, inputs, work, first, second in machine_references(cols):
-        t_turn, t_threads = alternate(plain_thread_timers(work, first, second), repeat)
-        print(f"{name:<39} {inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
-              f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
+    pair = ThreadPair()
+    try:
+        for key in THREAD_CASES:
+            case = by_key[key]
+            first = tuple(cols[name] for name in case.arrays) + case.labels
+            second = tuple(cols[name].copy() for name in case.arrays) + case.labels
+            timers = thread_timers(pair, case.module, first, second, failures, f"{key[0]} [{key[1]}]")
+            t_turn, t_threads = alternate(timers, repeat)
+            print(f"{case.name:<39} {case.inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
+                  f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
+            del second
+        for name, inputs, work, first, second in machine_references(cols):
+            t_turn, t_threads = alternate(plain_thread_timers(pair, work, first, second), repeat)
+            print(f"{name:<39} {inputs:<33} {t_turn * 1e3:>10.1f} {t_threads * 1e3:>12.1f} "
+                  f"{fmt_ratio(t_turn / t_threads):>12}", flush=True)
+    finally:
+        pair.close()
     print()
     print("in turn ms    median wall time of one thread making both calls, one after the other")
-    print("2 threads ms  median wall time of two new threads making one call each at the same time, from the")
-    print("              first start to the last join (the results must equal those made in turn)")
+    print("2 threads ms  median wall time of two threads, started once before the table, making one call")
+    print("              each at the same time, from their release to the later one's end (the results")
+    print("              must equal those made in turn)")
     print("turn÷threads  the first over the second: 2x when the calls run fully in parallel, 1x when they")
     print("              hold the interpreter lock throughout; needs two cores free of other work")
     print("NumPy rows    what the machine gives two threads at the same time, without the module: NumPy")
