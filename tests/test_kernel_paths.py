@@ -205,11 +205,11 @@ class TestNumericLabellingPaths:
         assert_same_on_every_path(outcomes, outcomes["scalar"])
 
     @pytest.mark.parametrize("third", [2, 2**32, -(2**32)])  # a new value, or one whose low 32 bits repeat a key
-    @pytest.mark.parametrize("where", [0, BLOCK - 1, BLOCK, 3 * BLOCK + 5])
+    @pytest.mark.parametrize("where", [0, 300, 1100, BLOCK - 1, BLOCK, 3 * BLOCK + 5])
     @pytest.mark.parametrize("dtype", [np.int64, np.int32, np.float64])
     def test_a_third_value_in_a_later_block(self, dtype, where, third):
         # Two values for whole blocks, then one more: the rule changes to
-        # greater-or-equal, whichever block brought it.
+        # greater-or-equal, whichever block (or part of one) brought it.
         rows = 4 * BLOCK
         values = (np.arange(rows) % 3 == 0).astype(np.int64)
         values[where] = third
@@ -219,10 +219,16 @@ class TestNumericLabellingPaths:
         keys = np.clip(column, -(2**31), 2**31 - 1).astype(np.int64) if column.dtype.kind == "f" else column.astype(np.int64) & 0xFFFFFFFF
         distinct = len(set(keys.tolist()))
         rule = column == 1 if distinct == 2 else column >= 1
-        expected = (outcome(lambda: raw.data_bias_analyzer(rule.astype(np.int64), truth, 1, 1)),
-                    outcome(lambda: raw.data_bias_analyzer(truth, rule.astype(np.int64), 1, 1)))
-        outcomes = outcome_on_each_path(lambda: (outcome(lambda: raw.data_bias_analyzer(column, truth, 1, 1)),
-                                                 outcome(lambda: raw.data_bias_analyzer(truth, column, 1, 1))))
+        labelled, other = rule.astype(np.int64), truth[::-1].copy()
+
+        def each(facet_or_prediction):
+            return (outcome(lambda: raw.data_bias_analyzer(facet_or_prediction, truth, 1, 1)),
+                    outcome(lambda: raw.data_bias_analyzer(truth, facet_or_prediction, 1, 1)),
+                    outcome(lambda: raw.model_bias_analyzer(facet_or_prediction, truth, other, 1, 1, 1)),
+                    outcome(lambda: raw.model_bias_analyzer(other, truth, facet_or_prediction, 1, 1, 1)))
+
+        expected = each(labelled)
+        outcomes = outcome_on_each_path(lambda: each(column))
         assert_same_on_every_path(outcomes, expected)
 
     @pytest.mark.parametrize("threshold", [I64.min, -1, 0, 1, I64.max, 2**32, -(2**32) - 1])
